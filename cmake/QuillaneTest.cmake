@@ -1,0 +1,19 @@
+# quillane_add_tests(<dir> LIBS <libs...> [LABELS <labels...>])
+# Every <name>_test.cpp in <dir> becomes its own test executable, so a unit
+# being worked on never stops the other units' tests from building.
+function(quillane_add_tests dir)
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp")
+  file(GLOB test_helpers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/support/*.cpp")
+  foreach(src IN LISTS test_sources)
+    get_filename_component(name "${src}" NAME_WE)
+    set(target "${dir}_${name}")
+    string(REPLACE "/" "_" target "${target}")
+    add_executable(${target} ${src} ${test_helpers})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
+                                            quillane_warnings)
+    target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/${dir}")
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}"
+                         TIMEOUT 300)
+  endforeach()
+endfunction()
