@@ -1,0 +1,187 @@
+// The device layer: the only way the component reaches a serial device.
+//
+// Each call keeps the effect of the Win32 serial call of the same name, and
+// the structures keep the Win32 field names and meanings so that tests can
+// compare a DCB field by field. Every call returns its system error number
+// (ERROR_SUCCESS on success) instead of leaving it in a thread-global "last
+// error": the caller captures the code exactly where the call failed.
+//
+// Overlapped calls (WaitCommEvent, ReadFile, WriteFile) either complete at
+// once (ERROR_SUCCESS, with the count filled in) or return ERROR_IO_PENDING
+// and complete later: the device then stores the status in
+// OVERLAPPED::Internal and the count in InternalHigh and signals hEvent. The
+// caller keeps the OVERLAPPED block and the buffer alive and unmoved until
+// hEvent is signalled. PurgeComm(PURGE_TXABORT | PURGE_RXABORT) completes
+// every transfer in flight with ERROR_OPERATION_ABORTED.
+//
+// A SerialDevice may be called from several threads at once (the event
+// thread waits while the user-interface thread reads and writes).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/events.h"
+
+namespace cport::device {
+
+using DWORD = std::uint32_t;
+using WORD = std::uint16_t;
+using BYTE = std::uint8_t;
+
+// System error numbers the component and its callers rely on.
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;      // no such device
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;       // denied, or in use
+inline constexpr DWORD ERROR_GEN_FAILURE = 31;        // any other device failure
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;  // a setting the device refuses
+inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;
+inline constexpr DWORD ERROR_IO_PENDING = 997;
+inline constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;  // hang-up, unplug
+
+// The system's description of an error number; includes the underlying
+// POSIX reason where the code came from one.
+std::string SystemErrorMessage(DWORD code);
+
+// Event mask bits (SetCommMask, WaitCommEvent).
+inline constexpr DWORD EV_RXCHAR = 0x0001;
+inline constexpr DWORD EV_RXFLAG = 0x0002;
+inline constexpr DWORD EV_TXEMPTY = 0x0004;
+inline constexpr DWORD EV_CTS = 0x0008;
+inline constexpr DWORD EV_DSR = 0x0010;
+inline constexpr DWORD EV_RLSD = 0x0020;
+inline constexpr DWORD EV_BREAK = 0x0040;
+inline constexpr DWORD EV_ERR = 0x0080;
+inline constexpr DWORD EV_RING = 0x0100;
+inline constexpr DWORD EV_RX80FULL = 0x0400;
+
+// PurgeComm flags.
+inline constexpr DWORD PURGE_TXABORT = 0x0001;
+inline constexpr DWORD PURGE_RXABORT = 0x0002;
+inline constexpr DWORD PURGE_TXCLEAR = 0x0004;
+inline constexpr DWORD PURGE_RXCLEAR = 0x0008;
+
+// ClearCommError error word.
+inline constexpr DWORD CE_RXOVER = 0x0001;
+inline constexpr DWORD CE_OVERRUN = 0x0002;
+inline constexpr DWORD CE_RXPARITY = 0x0004;
+inline constexpr DWORD CE_FRAME = 0x0008;
+inline constexpr DWORD CE_BREAK = 0x0010;
+inline constexpr DWORD CE_TXFULL = 0x0100;
+inline constexpr DWORD CE_IOE = 0x0400;
+inline constexpr DWORD CE_MODE = 0x8000;
+
+// GetCommModemStatus bits.
+inline constexpr DWORD MS_CTS_ON = 0x0010;
+inline constexpr DWORD MS_DSR_ON = 0x0020;
+inline constexpr DWORD MS_RING_ON = 0x0040;
+inline constexpr DWORD MS_RLSD_ON = 0x0080;
+
+// DCB field values.
+inline constexpr BYTE NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4;
+inline constexpr BYTE ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
+inline constexpr DWORD DTR_CONTROL_DISABLE = 0, DTR_CONTROL_ENABLE = 1, DTR_CONTROL_HANDSHAKE = 2;
+inline constexpr DWORD RTS_CONTROL_DISABLE = 0, RTS_CONTROL_ENABLE = 1, RTS_CONTROL_HANDSHAKE = 2,
+                       RTS_CONTROL_TOGGLE = 3;
+
+// The device control block, with the flag bits held as one word.
+struct DCB {
+  DWORD DCBlength = 28;
+  DWORD BaudRate = 0;
+  DWORD Flags = 0;  // bit layout below
+  WORD wReserved = 0;
+  WORD XonLim = 0;
+  WORD XoffLim = 0;
+  BYTE ByteSize = 0;
+  BYTE Parity = 0;
+  BYTE StopBits = 0;
+  char XonChar = 0;
+  char XoffChar = 0;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EvtChar = 0;
+  WORD wReserved1 = 0;
+
+  friend bool operator==(const DCB&, const DCB&) = default;
+};
+
+// DCB::Flags bits.
+inline constexpr DWORD DCB_fBinary = 0x0001;
+inline constexpr DWORD DCB_fParity = 0x0002;
+inline constexpr DWORD DCB_fOutxCtsFlow = 0x0004;
+inline constexpr DWORD DCB_fOutxDsrFlow = 0x0008;
+inline constexpr DWORD DCB_fDtrControlShift = 4;  // two bits
+inline constexpr DWORD DCB_fDsrSensitivity = 0x0040;
+inline constexpr DWORD DCB_fTXContinueOnXoff = 0x0080;
+inline constexpr DWORD DCB_fOutX = 0x0100;
+inline constexpr DWORD DCB_fInX = 0x0200;
+inline constexpr DWORD DCB_fErrorChar = 0x0400;
+inline constexpr DWORD DCB_fNull = 0x0800;
+inline constexpr DWORD DCB_fRtsControlShift = 12;  // two bits
+inline constexpr DWORD DCB_fAbortOnError = 0x4000;
+
+struct COMMTIMEOUTS {
+  DWORD ReadIntervalTimeout = 0;
+  DWORD ReadTotalTimeoutMultiplier = 0;
+  DWORD ReadTotalTimeoutConstant = 0;
+  DWORD WriteTotalTimeoutMultiplier = 0;
+  DWORD WriteTotalTimeoutConstant = 0;
+
+  friend bool operator==(const COMMTIMEOUTS&, const COMMTIMEOUTS&) = default;
+};
+inline constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
+
+struct COMSTAT {
+  DWORD Flags = 0;
+  DWORD cbInQue = 0;
+  DWORD cbOutQue = 0;
+};
+
+struct OVERLAPPED {
+  std::uintptr_t Internal = 0;      // completion status (a system error number)
+  std::uintptr_t InternalHigh = 0;  // bytes transferred
+  DWORD Offset = 0;
+  DWORD OffsetHigh = 0;
+  platform::EventHandle hEvent;
+};
+
+// One open serial device. Obtained from CreateFileA; closing it is CloseHandle.
+class SerialDevice {
+ public:
+  SerialDevice() = default;
+  SerialDevice(const SerialDevice&) = delete;
+  SerialDevice& operator=(const SerialDevice&) = delete;
+  virtual ~SerialDevice() = default;
+
+  virtual DWORD SetupComm(DWORD inQueue, DWORD outQueue) = 0;
+  virtual DWORD SetCommState(const DCB& dcb) = 0;
+  virtual DWORD GetCommState(DCB& dcb) = 0;
+  virtual DWORD SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+  virtual DWORD SetCommMask(DWORD mask) = 0;
+  virtual DWORD WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) = 0;
+  virtual DWORD ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) = 0;
+  virtual DWORD WriteFile(const void* buffer, DWORD count, DWORD* written,
+                          OVERLAPPED* overlapped) = 0;
+  // bWait false: ERROR_IO_INCOMPLETE (996) while the operation still runs.
+  virtual DWORD GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, bool wait) = 0;
+  virtual DWORD PurgeComm(DWORD flags) = 0;
+  virtual DWORD ClearCommError(DWORD* errors, COMSTAT* stat) = 0;
+  virtual DWORD GetCommModemStatus(DWORD* status) = 0;
+  // Releases the device; on failure the device stays open.
+  virtual DWORD CloseHandle() = 0;
+
+  // The path a client opens to reach the far end of a virtual port; empty
+  // for every other kind of device.
+  virtual std::string ClientPath() const { return {}; }
+};
+
+inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;
+
+// Opens the device named by `path` ("\\.\" followed by the port name) for
+// exclusive overlapped use. Port names: COMn (/dev/ttyS{n-1}), a path that
+// begins with '/', "virtual" (a new pseudo-terminal pair), "loop" (an
+// in-memory loopback), or a name registered by a test's memory line.
+DWORD CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device);
+
+}  // namespace cport::device
