@@ -34,6 +34,7 @@ using BYTE = std::uint8_t;
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;      // no such device
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;       // denied, or in use
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;      // a call on a closed device
 inline constexpr DWORD ERROR_GEN_FAILURE = 31;        // any other device failure
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;  // a setting the device refuses
 inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;

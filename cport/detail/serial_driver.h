@@ -1,0 +1,233 @@
+// The serial driver: what a Windows serial driver does between the device
+// calls and the line, shared by every backend.
+//
+// SerialDriver is a complete device::SerialDevice. It keeps the input queue
+// (sized by SetupComm; bytes that do not fit are dropped and set CE_RXOVER),
+// the output queue (a write completes at once when its bytes fit, otherwise it
+// pends until there is room or its total timeout runs out, and then completes
+// with the shorter count), serves reads under COMMTIMEOUTS, keeps the event
+// mask and the one pending WaitCommEvent, the ClearCommError error word, the
+// modem status, and completes transfers on purge, abort and close.
+//
+// A backend plugs in as the far side of the line:
+//
+//   * It implements Wire (below) and hands it to AttachWire once, before the
+//     device is given to anyone. The driver owns the wire and calls it only
+//     while holding none of its own locks, so a wire may call back into the
+//     driver from any of its functions.
+//   * Its own thread(s) push what the line delivers: Receive (bytes),
+//     ReceiveFaulty (a byte with a parity or framing error), LineError
+//     (overrun and other errors without a byte), Break, SetModemStatus (the
+//     current MS_* levels; changes raise EV_CTS, EV_DSR, EV_RLSD, EV_RING).
+//     DCB DiscardNull, the error character and the event character are
+//     applied here, not in the backend. Call SetModemStatus once at open.
+//   * Output: after every write that queued bytes the driver calls
+//     Wire::OutputReady from the writer's thread. The backend then drains:
+//     PeekOutput copies queued bytes, ConsumeOutput removes the ones the line
+//     took (which makes room for pending writes and raises EV_TXEMPTY when the
+//     queue runs empty). Drain until PeekOutput returns 0 or the line is full;
+//     a full line is retried when it can take bytes again (POLLOUT), never on
+//     a timer.
+//   * Hang-up: when the line is gone (POLLHUP, EIO, a read of 0), call HangUp
+//     once and stop watching the descriptor. Every pending read, write and
+//     event wait then ends with ERROR_DEVICE_NOT_CONNECTED; later reads find
+//     what is still queued and then fail with it at once, writes fail with it
+//     at once, and WaitCommEvent fails with it without signalling its event,
+//     so an event thread that ignores the result sleeps instead of spinning.
+//     Reconnect makes the line usable again (a memory line plugged back in).
+//   * CloseHandle calls Wire::Close first; when that succeeds the backend has
+//     stopped its threads and never calls the driver again, and the driver
+//     completes everything still pending with ERROR_OPERATION_ABORTED. A
+//     failed Wire::Close leaves the device open and untouched.
+//
+// Timeouts: with no clock the driver runs one timer thread per device that
+// sleeps on a condition variable until the nearest deadline (no periodic
+// tick; it sleeps without a deadline while nothing is timed). With a
+// ManualClock there is no timer thread: ManualClock::Advance expires due
+// deadlines synchronously.
+//
+// Every function is safe to call from any thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "cport/detail/driver_clock.h"
+#include "cport/serial_device.h"
+
+namespace cport::detail {
+
+using device::BYTE;
+using device::DWORD;
+
+// The far side of the line, implemented by a backend.
+class Wire {
+ public:
+  Wire() = default;
+  Wire(const Wire&) = delete;
+  Wire& operator=(const Wire&) = delete;
+  virtual ~Wire() = default;
+
+  // Puts the line into the state of `dcb` (rate, framing, flow control, DTR
+  // and RTS). The driver has already refused what no serial line can do (see
+  // ValidateDcb); return ERROR_INVALID_PARAMETER for what this line cannot.
+  virtual DWORD ApplyState(const device::DCB& dcb) = 0;
+  // Bytes are waiting in the output queue: wake the thread that drains them.
+  // May be called after Close; must then do nothing.
+  virtual void OutputReady() = 0;
+  // PurgeComm's PURGE_TXCLEAR / PURGE_RXCLEAR bits: also drop what the line
+  // itself still holds (tcflush). The driver's queues are already cleared.
+  virtual DWORD Purge(DWORD /*flags*/) { return device::ERROR_SUCCESS; }
+  // Called by GetCommModemStatus before it reads the status: a line without
+  // change notification may push its current levels here.
+  virtual DWORD RefreshModemStatus() { return device::ERROR_SUCCESS; }
+  // Stops the backend's threads and releases the line; see the contract above.
+  virtual DWORD Close() = 0;
+  // See device::SerialDevice::ClientPath.
+  virtual std::string ClientPath() const { return {}; }
+};
+
+// ERROR_SUCCESS, or ERROR_INVALID_PARAMETER for a DCB no serial line accepts:
+// rate 0, data bits outside 5..8, an unknown parity or stop-bit value, 1.5
+// stop bits with other than 5 data bits, 2 stop bits with 5 data bits.
+DWORD ValidateDcb(const device::DCB& dcb);
+
+// The DCB a device starts with: 9600 baud, 8 data bits, no parity, one stop
+// bit, binary mode, XON 17, XOFF 19.
+device::DCB DefaultDcb();
+
+class SerialDriver final : public device::SerialDevice, private ClockListener {
+ public:
+  // Queue sizes before SetupComm.
+  static constexpr DWORD kDefaultQueueSize = 4096;
+
+  // `clock` null: real time with a timer thread; otherwise time is the
+  // manual clock's (see above).
+  explicit SerialDriver(std::shared_ptr<ManualClock> clock = nullptr);
+  ~SerialDriver() override;
+
+  // Connects the backend. Call once, before the device is used.
+  void AttachWire(std::unique_ptr<Wire> wire);
+
+  // --- device::SerialDevice ---
+  DWORD SetupComm(DWORD inQueue, DWORD outQueue) override;
+  DWORD SetCommState(const device::DCB& dcb) override;
+  DWORD GetCommState(device::DCB& dcb) override;
+  DWORD SetCommTimeouts(const device::COMMTIMEOUTS& timeouts) override;
+  DWORD SetCommMask(DWORD mask) override;
+  DWORD WaitCommEvent(DWORD* mask, device::OVERLAPPED* overlapped) override;
+  DWORD ReadFile(void* buffer, DWORD count, DWORD* read, device::OVERLAPPED* overlapped) override;
+  DWORD WriteFile(const void* buffer, DWORD count, DWORD* written,
+                  device::OVERLAPPED* overlapped) override;
+  DWORD GetOverlappedResult(device::OVERLAPPED* overlapped, DWORD* transferred, bool wait) override;
+  DWORD PurgeComm(DWORD flags) override;
+  DWORD ClearCommError(DWORD* errors, device::COMSTAT* stat) override;
+  DWORD GetCommModemStatus(DWORD* status) override;
+  DWORD CloseHandle() override;
+  std::string ClientPath() const override;
+
+  // --- The far side, for the backend ---
+  void Receive(std::span<const BYTE> bytes);
+  // One byte that arrived with CE_RXPARITY and/or CE_FRAME.
+  void ReceiveFaulty(BYTE byte, DWORD errors);
+  // Line errors without a byte (CE_OVERRUN, CE_FRAME, CE_RXPARITY, ...).
+  void LineError(DWORD errors);
+  void Break();
+  // The current MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON levels.
+  void SetModemStatus(DWORD status);
+  // Copies up to dest.size() bytes from the head of the output queue.
+  std::size_t PeekOutput(std::span<BYTE> dest) const;
+  // Removes `count` bytes the line has taken from the head of the queue.
+  void ConsumeOutput(std::size_t count);
+  std::size_t OutputQueued() const;
+  void HangUp();
+  void Reconnect();
+  // The state the line was last set to.
+  device::DCB State() const;
+
+ private:
+  struct PendingRead {
+    device::OVERLAPPED* overlapped;
+    BYTE* buffer;
+    DWORD count;
+    DWORD done = 0;
+    bool anyByteEnds = false;  // returns as soon as one byte arrived
+    DWORD interval = 0;        // 0: no interval timeout
+    std::optional<DriverTime> totalDeadline;
+    std::optional<DriverTime> intervalDeadline;
+  };
+  struct PendingWrite {
+    device::OVERLAPPED* overlapped;
+    const BYTE* buffer;
+    DWORD count;
+    DWORD done = 0;  // bytes moved into the output queue
+    std::optional<DriverTime> deadline;
+  };
+  struct PendingWait {
+    device::OVERLAPPED* overlapped;
+    DWORD* mask;
+  };
+  using Lock = std::unique_lock<std::mutex>;
+
+  DriverTime Now() const;
+  void OnClockAdvanced() override;
+  void TimerLoop();
+  void Reschedule(std::optional<DriverTime> deadline);
+  void ExpireDue(DriverTime now);
+  std::optional<DriverTime> NearestDeadline() const;
+
+  static void BeginOverlapped(device::OVERLAPPED* overlapped);
+  void Complete(device::OVERLAPPED* overlapped, DWORD status, DWORD count);
+  DWORD FinishStart(device::OVERLAPPED* overlapped, DWORD status, DWORD count, DWORD* out);
+  DWORD AwaitSynchronous(Lock& lock, device::OVERLAPPED& local, DWORD* out);
+
+  DWORD StartRead(BYTE* buffer, DWORD count, DWORD* read, device::OVERLAPPED* overlapped,
+                  Lock& lock);
+  DWORD StartWrite(const BYTE* buffer, DWORD count, DWORD* written, device::OVERLAPPED* overlapped,
+                   Lock& lock, bool& queued);
+  bool ReadIsDone(const PendingRead& read) const;
+  void ServeReads();
+  bool FillOutputQueue();
+  void Raise(DWORD events);
+  void AcceptByte(BYTE byte, DWORD& events);
+  void AbortReads(DWORD status);
+  void AbortWrites(DWORD status);
+  void EndEverything(DWORD status);
+
+  std::shared_ptr<ManualClock> clock_;
+  std::unique_ptr<Wire> wire_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable done_;   // an overlapped operation completed
+  std::condition_variable timer_;  // the nearest deadline moved earlier
+  std::optional<DriverTime> timerSleepsUntil_;
+  bool timerSleeping_ = false;
+  bool stopTimer_ = false;
+
+  device::DCB dcb_ = DefaultDcb();
+  device::COMMTIMEOUTS timeouts_{};
+  DWORD inSize_ = kDefaultQueueSize;
+  DWORD outSize_ = kDefaultQueueSize;
+  std::deque<BYTE> input_;
+  std::deque<BYTE> output_;
+  std::deque<PendingRead> reads_;
+  std::deque<PendingWrite> writes_;
+  std::optional<PendingWait> wait_;
+  DWORD mask_ = 0;
+  DWORD history_ = 0;  // masked events since the last wait completed
+  DWORD errors_ = 0;   // the ClearCommError error word
+  DWORD modem_ = 0;
+  bool hungUp_ = false;
+  bool closed_ = false;
+
+  std::thread timerThread_;  // last: started once everything above exists
+};
+
+}  // namespace cport::detail
