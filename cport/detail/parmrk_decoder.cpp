@@ -4,43 +4,46 @@ namespace cport::detail {
 
 namespace {
 constexpr std::uint8_t kMark = 0xFF;
-}
+constexpr std::uint8_t kMarkByte[1] = {kMark};
+}  // namespace
 
-ParmrkDecoder::Events ParmrkDecoder::Decode(std::span<const std::uint8_t> input,
-                                            std::vector<std::uint8_t>& out) {
-  Events events;
-  for (const std::uint8_t byte : input) {
+void ParmrkDecoder::Decode(std::span<const std::uint8_t> input, ParmrkSink& sink) {
+  std::size_t runStart = 0;  // first byte of the plain run being collected
+  const auto flushRun = [&](std::size_t end) {
+    if (end > runStart) sink.OnData(input.subspan(runStart, end - runStart));
+  };
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    const std::uint8_t byte = input[i];
     switch (state_) {
       case State::kData:
         if (byte == kMark) {
+          flushRun(i);
           state_ = State::kEscape;
-        } else {
-          out.push_back(byte);
         }
         break;
       case State::kEscape:
         if (byte == 0) {
           state_ = State::kEscapeZero;
-        } else {
-          // "\377\377" is a data 0xFF. Anything else cannot come from the
-          // tty; keep both bytes rather than lose one.
-          out.push_back(kMark);
-          if (byte != kMark) out.push_back(byte);
-          state_ = State::kData;
+          break;
         }
-        break;
+        // "\377\377" is a data 0xFF. Anything else cannot come from the
+        // tty; keep both bytes rather than lose one.
+        sink.OnData(kMarkByte);
+        state_ = State::kData;
+        runStart = byte == kMark ? i + 1 : i;
+        continue;
       case State::kEscapeZero:
         if (byte == 0) {
-          ++events.breaks;
+          sink.OnBreak();
         } else {
-          ++events.errors;
-          out.push_back(replacement_.value_or(byte));
+          sink.OnFaultyByte(byte);
         }
         state_ = State::kData;
-        break;
+        runStart = i + 1;
+        continue;
     }
   }
-  return events;
+  if (state_ == State::kData) flushRun(input.size());
 }
 
 }  // namespace cport::detail
