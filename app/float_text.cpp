@@ -14,7 +14,9 @@ constexpr int kSignificantDigits = 15;
 constexpr long long kMagnitudeLimit = 400;
 constexpr long long kExponentSaturation = 1'000'000'000'000'000;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // The value's digits d1...dn (trailing zeros dropped) and e, with the value
 // equal to 0.d1...dn x 10^e. `value` is finite and positive.
@@ -33,7 +35,8 @@ Decimal Decompose(double value) {
   decimal.digits[0] = text[0];
   std::memcpy(decimal.digits + 1, text + 2, kSignificantDigits - 1);
   decimal.count = kSignificantDigits;
-  while (decimal.count > 1 && decimal.digits[decimal.count - 1] == '0') --decimal.count;
+  while (decimal.count > 1 && decimal.digits[decimal.count - 1] == '0')
+    --decimal.count;
   const char* exponentText = text + 2 + (kSignificantDigits - 1) + 1;  // after the "e"
   if (*exponentText == '+') ++exponentText;
   int exponent = 0;
@@ -46,11 +49,13 @@ char* WritePlain(const Decimal& d, char separator, char* out) {
   if (d.exponent <= 0) {
     *out++ = '0';
     *out++ = separator;
-    for (int i = d.exponent; i < 0; ++i) *out++ = '0';
+    for (int i = d.exponent; i < 0; ++i)
+      *out++ = '0';
     std::memcpy(out, d.digits, static_cast<std::size_t>(d.count));
     return out + d.count;
   }
-  for (int i = 0; i < d.exponent; ++i) *out++ = i < d.count ? d.digits[i] : '0';
+  for (int i = 0; i < d.exponent; ++i)
+    *out++ = i < d.count ? d.digits[i] : '0';
   if (d.count > d.exponent) {
     *out++ = separator;
     const int fraction = d.count - d.exponent;
@@ -93,13 +98,15 @@ std::optional<Number> Scan(std::string_view text, char separator) {
   const std::size_t n = text.size();
   if (i < n && (text[i] == '+' || text[i] == '-')) number.negative = text[i++] == '-';
   std::size_t start = i;
-  while (i < n && IsDigit(text[i])) ++i;
+  while (i < n && IsDigit(text[i]))
+    ++i;
   number.integer = text.substr(start, i - start);
   bool hasSeparator = false;
   if (i < n && text[i] == separator) {
     hasSeparator = true;
     start = ++i;
-    while (i < n && IsDigit(text[i])) ++i;
+    while (i < n && IsDigit(text[i]))
+      ++i;
     number.fraction = text.substr(start, i - start);
   }
   if (number.integer.empty() && !hasSeparator) return std::nullopt;
@@ -114,7 +121,8 @@ std::optional<Number> Scan(std::string_view text, char separator) {
     number.exponent = negativeExponent ? -exponent : exponent;
   }
   number.end = i;
-  while (i < n && text[i] == ' ') ++i;
+  while (i < n && text[i] == ' ')
+    ++i;
   if (i != n) return std::nullopt;
   return number;
 }
@@ -131,8 +139,7 @@ std::optional<long long> LeadingMagnitude(const Number& number) {
   return -static_cast<long long>(inFraction) + number.exponent;
 }
 
-double Convert(std::string_view text, const Number& number, char separator,
-               long long magnitude) {
+double Convert(std::string_view text, const Number& number, char separator, long long magnitude) {
   double value = 0;
   std::string spelled;
   std::string_view digits = text.substr(0, number.end);

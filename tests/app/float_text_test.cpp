@@ -26,9 +26,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Formatted{0.0, "0"}, Formatted{-0.0, "0"}, Formatted{1.0, "1"}, Formatted{-20.0, "-20"},
         Formatted{12.5, "12.5"}, Formatted{-0.25, "-0.25"}, Formatted{1000.0, "1000"},
-        Formatted{static_cast<double>(0.549f), "0.549000024795532"},
-        Formatted{0.1, "0.1"}, Formatted{1.0 / 3.0, "0.333333333333333"},
-        Formatted{2.0 / 3.0, "0.666666666666667"},
+        Formatted{static_cast<double>(0.549f), "0.549000024795532"}, Formatted{0.1, "0.1"},
+        Formatted{1.0 / 3.0, "0.333333333333333"}, Formatted{2.0 / 3.0, "0.666666666666667"},
         // Exponent boundaries: 0.0001 is still plain, 0.00001 is not.
         Formatted{0.0001, "0.0001"}, Formatted{0.00012345, "0.00012345"},
         Formatted{0.000015, "1.5E-5"}, Formatted{0.00001, "1E-5"},
@@ -55,8 +54,8 @@ TEST(FloatToText, UsesTheGivenSeparator) {
 }
 
 TEST(FloatToText, LongestTextsFitTheBuffer) {
-  for (const double value : {-1.23456789012345e-300, -0.000123456789012345, -123456789012345.0,
-                             -1.23456789012345e100}) {
+  for (const double value :
+       {-1.23456789012345e-300, -0.000123456789012345, -123456789012345.0, -1.23456789012345e100}) {
     char buffer[kFloatTextCapacity];
     EXPECT_LE(FormatFloat(value, '.', buffer), kFloatTextCapacity);
   }
@@ -81,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
     Accepted, TextToFloatTable,
     testing::Values(Parsed{"12.5", 12.5}, Parsed{"+12.5", 12.5}, Parsed{"-2.5E-1", -0.25},
                     Parsed{"1e3", 1000.0}, Parsed{"1E+3", 1000.0}, Parsed{"5.", 5.0},
-                    Parsed{"-.5", -0.5}, Parsed{".5", 0.5}, Parsed{"1e", 1.0},
-                    Parsed{"1e-", 1.0}, Parsed{".", 0.0}, Parsed{"-.e7", 0.0}, Parsed{"007", 7.0},
+                    Parsed{"-.5", -0.5}, Parsed{".5", 0.5}, Parsed{"1e", 1.0}, Parsed{"1e-", 1.0},
+                    Parsed{".", 0.0}, Parsed{"-.e7", 0.0}, Parsed{"007", 7.0},
                     Parsed{"1.5   ", 1.5}, Parsed{"0.549000024795532", 0.549000024795532},
                     Parsed{"1e39", 1e39}, Parsed{"1e-50", 1e-50}, Parsed{"1e400", HUGE_VAL},
                     Parsed{"-1e400", -HUGE_VAL}, Parsed{"1e-400", 0.0},
@@ -90,17 +89,16 @@ INSTANTIATE_TEST_SUITE_P(
                     Parsed{"0.0000000000000000000000000000000001e34", 1.0},
                     Parsed{"4.9e-324", 4.9e-324}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Rejected, TextToFloatTable,
-    testing::Values(Parsed{"", std::nullopt}, Parsed{"-", std::nullopt},
-                    Parsed{"+", std::nullopt}, Parsed{"e5", std::nullopt},
-                    Parsed{"-e5", std::nullopt}, Parsed{" 1", std::nullopt},
-                    Parsed{"1 2", std::nullopt}, Parsed{"1;2", std::nullopt},
-                    Parsed{"1,5", std::nullopt}, Parsed{"1.5.", std::nullopt},
-                    Parsed{"+-1", std::nullopt}, Parsed{"1e5x", std::nullopt},
-                    Parsed{"1\t", std::nullopt}, Parsed{"0x10", std::nullopt},
-                    Parsed{"inf", std::nullopt}, Parsed{"nan", std::nullopt},
-                    Parsed{"1e+-5", std::nullopt}));
+INSTANTIATE_TEST_SUITE_P(Rejected, TextToFloatTable,
+                         testing::Values(Parsed{"", std::nullopt}, Parsed{"-", std::nullopt},
+                                         Parsed{"+", std::nullopt}, Parsed{"e5", std::nullopt},
+                                         Parsed{"-e5", std::nullopt}, Parsed{" 1", std::nullopt},
+                                         Parsed{"1 2", std::nullopt}, Parsed{"1;2", std::nullopt},
+                                         Parsed{"1,5", std::nullopt}, Parsed{"1.5.", std::nullopt},
+                                         Parsed{"+-1", std::nullopt}, Parsed{"1e5x", std::nullopt},
+                                         Parsed{"1\t", std::nullopt}, Parsed{"0x10", std::nullopt},
+                                         Parsed{"inf", std::nullopt}, Parsed{"nan", std::nullopt},
+                                         Parsed{"1e+-5", std::nullopt}));
 
 TEST(TextToFloat, KeepsTheSignOfZero) {
   EXPECT_TRUE(std::signbit(*TextToFloat("-0", '.')));
