@@ -140,7 +140,8 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   // Line errors without a byte (CE_OVERRUN, CE_FRAME, CE_RXPARITY, ...).
   void LineError(DWORD errors);
   void Break();
-  // The current MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON levels.
+  // The current MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON levels. A
+  // change of CTS, DSR or RLSD raises its event; EV_RING when ring comes on.
   void SetModemStatus(DWORD status);
   // Copies up to dest.size() bytes from the head of the output queue.
   std::size_t PeekOutput(std::span<BYTE> dest) const;
@@ -160,15 +161,15 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
     DWORD done = 0;
     bool anyByteEnds = false;  // returns as soon as one byte arrived
     DWORD interval = 0;        // 0: no interval timeout
-    std::optional<DriverTime> totalDeadline;
-    std::optional<DriverTime> intervalDeadline;
+    std::optional<DriverTime> totalDeadline = std::nullopt;
+    std::optional<DriverTime> intervalDeadline = std::nullopt;
   };
   struct PendingWrite {
     device::OVERLAPPED* overlapped;
     const BYTE* buffer;
     DWORD count;
     DWORD done = 0;  // bytes moved into the output queue
-    std::optional<DriverTime> deadline;
+    std::optional<DriverTime> deadline = std::nullopt;
   };
   struct PendingWait {
     device::OVERLAPPED* overlapped;
@@ -188,15 +189,14 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   DWORD FinishStart(device::OVERLAPPED* overlapped, DWORD status, DWORD count, DWORD* out);
   DWORD AwaitSynchronous(Lock& lock, device::OVERLAPPED& local, DWORD* out);
 
-  DWORD StartRead(BYTE* buffer, DWORD count, DWORD* read, device::OVERLAPPED* overlapped,
-                  Lock& lock);
+  DWORD StartRead(BYTE* buffer, DWORD count, DWORD* read, device::OVERLAPPED* overlapped);
   DWORD StartWrite(const BYTE* buffer, DWORD count, DWORD* written, device::OVERLAPPED* overlapped,
-                   Lock& lock, bool& queued);
+                   bool& queued);
   bool ReadIsDone(const PendingRead& read) const;
   void ServeReads();
   bool FillOutputQueue();
   void Raise(DWORD events);
-  void AcceptByte(BYTE byte, DWORD& events);
+  void AcceptByte(BYTE byte, DWORD& events, DriverTime now);
   void AbortReads(DWORD status);
   void AbortWrites(DWORD status);
   void EndEverything(DWORD status);
@@ -225,6 +225,7 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   DWORD errors_ = 0;   // the ClearCommError error word
   DWORD modem_ = 0;
   bool hungUp_ = false;
+  bool closing_ = false;  // a CloseHandle is in progress
   bool closed_ = false;
 
   std::thread timerThread_;  // last: started once everything above exists
