@@ -36,4 +36,8 @@ std::uint32_t WaitForSingleObject(const EventHandle& event, std::uint32_t millis
 std::uint32_t WaitForMultipleObjects(std::span<const EventHandle> events, bool waitAll,
                                      std::uint32_t milliseconds);
 
+// Gives up the processor for `milliseconds` (measured like wait time-outs);
+// 0 only yields the rest of the time slice.
+void Sleep(std::uint32_t milliseconds);
+
 }  // namespace platform

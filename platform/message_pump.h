@@ -1,0 +1,54 @@
+// The seam between the message queue and the loop that blocks a thread.
+//
+// The queue, its order and every rule about who serves what live in
+// platform/. A MessagePump only knows how to put its thread to sleep until
+// there may be something to do, and how to wake it. Each thread that waits
+// in this library uses a headless pump (a condition variable); the
+// application's user-interface thread uses the Application's pump, which a
+// window toolkit replaces (Application::SetPump) to sleep inside its own
+// event loop, so toolkit input and our queue are served by one thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+
+class MessagePump {
+ public:
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+  virtual ~MessagePump() = default;
+
+  // Any thread. Makes the pump's thread return from WaitForWork (now, or at
+  // its next call if it is not waiting). Called while the library holds its
+  // internal lock: it must not call back into platform/ and must not block.
+  virtual void Wake() = 0;
+
+  // The pump's thread only. Sleeps until Wake was called since the previous
+  // return, toolkit input arrived (handled here when `handleInput` is true,
+  // otherwise left queued), or `deadline` passed (none: no time-out). May
+  // return early for no reason; callers re-check their condition. Returns
+  // true when toolkit input was handled.
+  virtual bool WaitForWork(Deadline deadline, bool handleInput) = 0;
+
+  // The pump's thread only. Handles toolkit input that is already pending,
+  // without blocking. Headless: nothing to do.
+  virtual void ProcessInput() {}
+};
+
+// The pump of threads without a toolkit: a flag and a condition variable.
+class HeadlessPump final : public MessagePump {
+ public:
+  void Wake() override;
+  bool WaitForWork(Deadline deadline, bool handleInput) override;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool pending_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,176 @@
+#include "platform/detail/thread_queue.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/application.h"
+#include "platform/detail/window_object.h"
+
+namespace platform::detail {
+namespace {
+
+// Closes the thread's queue when the thread ends, so nobody waits for it.
+struct QueueHolder {
+  std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
+  QueueHolder() = default;
+  QueueHolder(const QueueHolder&) = delete;
+  QueueHolder& operator=(const QueueHolder&) = delete;
+  ~QueueHolder() {
+    std::lock_guard lock(WaitLock());
+    queue->Close(std::make_exception_ptr(std::runtime_error("the target thread has ended")));
+  }
+};
+
+void HandleEscaped(std::exception_ptr error) {
+  App().HandleException(std::move(error));
+}
+
+void RunSync(SyncCall& call) {
+  try {
+    call.call();
+  } catch (...) {
+    call.error = std::current_exception();
+  }
+  SetEvent(call.done);
+}
+
+}  // namespace
+
+bool ThreadQueue::HasWork(unsigned workClasses) const {
+  if ((workClasses & kSentWork) && !sent.empty()) return true;
+  return std::any_of(work.begin(), work.end(), [workClasses](const QueuedWork& w) {
+    return (workClasses & (w.sync ? kSyncWork : kPostedWork)) != 0;
+  });
+}
+
+bool ThreadQueue::PushSent(std::shared_ptr<SentMessage> message) {
+  if (closed) return false;
+  sent.push_back(std::move(message));
+  pump->Wake();
+  return true;
+}
+
+bool ThreadQueue::PushPosted(std::function<void()> call, const MessageWindow* window) {
+  if (closed) return false;
+  work.push_back(QueuedWork{std::move(call), nullptr, window});
+  pump->Wake();
+  return true;
+}
+
+bool ThreadQueue::PushSync(std::shared_ptr<SyncCall> call) {
+  if (closed) return false;
+  work.push_back(QueuedWork{nullptr, std::move(call), nullptr});
+  pump->Wake();
+  return true;
+}
+
+void ThreadQueue::DropMessagesFor(const MessageWindow* window) {
+  for (auto it = sent.begin(); it != sent.end();) {
+    if ((*it)->window.get() == window) {
+      AnswerLocked(**it, 0);
+      it = sent.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::erase_if(work, [window](const QueuedWork& w) { return w.window == window; });
+}
+
+void ThreadQueue::FailAll(const std::exception_ptr& failure) {
+  for (const auto& message : sent)
+    AnswerLocked(*message, 0);
+  sent.clear();
+  for (const QueuedWork& w : work) {
+    if (w.sync) {
+      w.sync->error = failure;
+      w.sync->done->Set();
+    }
+  }
+  work.clear();
+}
+
+void ThreadQueue::Close(const std::exception_ptr& failure) {
+  closed = true;
+  FailAll(failure);
+}
+
+std::shared_ptr<ThreadQueue> CurrentQueue() {
+  thread_local QueueHolder holder;
+  return holder.queue;
+}
+
+void AnswerLocked(SentMessage& message, LRESULT result) {
+  if (message.answered) return;
+  message.answered = true;
+  message.result = result;
+  message.done->Set();
+}
+
+std::vector<SentMessage*>& ServingStack() {
+  thread_local std::vector<SentMessage*> stack;
+  return stack;
+}
+
+void ServeSent(SentMessage& message) {
+  bool alive = false;
+  {
+    std::lock_guard lock(WaitLock());
+    alive = !message.window->Destroyed();
+  }
+  LRESULT result = 0;
+  if (alive) {
+    ServingStack().push_back(&message);
+    try {
+      result =
+          message.window->Call(message.window, message.message, message.wParam, message.lParam);
+    } catch (...) {
+      // A procedure's exception cannot cross to the sending thread.
+      HandleEscaped(std::current_exception());
+    }
+    ServingStack().pop_back();
+  }
+  std::lock_guard lock(WaitLock());
+  AnswerLocked(message, result);
+}
+
+bool ServeOne(ThreadQueue& queue, unsigned workClasses) {
+  std::shared_ptr<SentMessage> sent;
+  QueuedWork item;
+  {
+    std::lock_guard lock(WaitLock());
+    if ((workClasses & kSentWork) && !queue.sent.empty()) {
+      sent = std::move(queue.sent.front());
+      queue.sent.pop_front();
+    } else {
+      const auto it = std::find_if(queue.work.begin(), queue.work.end(), [&](const QueuedWork& w) {
+        return (workClasses & (w.sync ? kSyncWork : kPostedWork)) != 0;
+      });
+      if (it == queue.work.end()) return false;
+      item = std::move(*it);
+      queue.work.erase(it);
+    }
+  }
+  if (sent) {
+    ServeSent(*sent);
+  } else if (item.sync) {
+    RunSync(*item.sync);
+  } else {
+    try {
+      item.posted();
+    } catch (...) {
+      HandleEscaped(std::current_exception());
+    }
+  }
+  return true;
+}
+
+void WaitServing(const EventHandle& done, unsigned workClasses) {
+  const std::shared_ptr<ThreadQueue> queue = CurrentQueue();
+  while (WaitCore(std::span<const EventHandle>(&done, 1), false, INFINITE, queue.get(), workClasses,
+                  false) != WAIT_OBJECT_0) {
+    while (ServeOne(*queue, workClasses)) {
+    }
+  }
+}
+
+}  // namespace platform::detail
