@@ -1,0 +1,193 @@
+#include "cport/detail/posix_io_thread.h"
+
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+
+#include <array>
+#include <cerrno>
+
+namespace cport::detail {
+
+namespace {
+
+constexpr std::size_t kChunk = 4096;
+// Reads per wake-up before output gets its turn again.
+constexpr int kReadsPerWake = 16;
+
+}  // namespace
+
+PosixIoThread::PosixIoThread(int fd, SerialDriver& driver, Options options)
+    : fd_(fd),
+      driver_(driver),
+      options_(std::move(options)),
+      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  if (!options_.stats) options_.stats = std::make_shared<IoStats>();
+}
+
+PosixIoThread::~PosixIoThread() {
+  Stop();
+}
+
+void PosixIoThread::Start() {
+  if (options_.watchErrorCounters) haveCounters_ = ReadCounters(counters_);
+  thread_ = std::thread([this] { Run(); });
+}
+
+void PosixIoThread::Wake() {
+  const std::uint64_t one = 1;
+  // A full counter still wakes the thread, so a failed write loses nothing.
+  [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
+}
+
+void PosixIoThread::Stop() {
+  if (!thread_.joinable()) return;
+  stop_ = true;
+  Wake();
+  thread_.join();
+}
+
+void PosixIoThread::SetParityMarks(bool on) {
+  parityMarks_ = on;
+  Wake();
+}
+
+void PosixIoThread::Run() {
+  while (!stop_) {
+    std::array<pollfd, 3> fds{};
+    nfds_t count = 0;
+    fds[count++] = {wake_.Get(), POLLIN, 0};
+    const nfds_t lineIndex = count;
+    if (!hungUp_) {
+      fds[count++] = {fd_, static_cast<short>(POLLIN | (waitingForRoom_ ? POLLOUT : 0)), 0};
+    }
+    const nfds_t extraIndex = count;
+    if (options_.extraFd >= 0) fds[count++] = {options_.extraFd, POLLIN, 0};
+
+    if (::poll(fds.data(), count, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;  // cannot happen with valid descriptors; never spin
+    }
+    ++options_.stats->wakeups;
+    if (fds[0].revents != 0) {
+      std::uint64_t value = 0;
+      [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &value, sizeof value);
+    }
+    if (stop_) return;
+    if (decoding_ != parityMarks_) {
+      decoding_ = parityMarks_;
+      decoder_.Reset();
+    }
+    if (!hungUp_ && lineIndex < count) {
+      const short revents = fds[lineIndex].revents;
+      if ((revents & POLLNVAL) != 0) {
+        LostLine();
+      } else if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        ReadAvailable();
+      }
+      if ((revents & POLLOUT) != 0) waitingForRoom_ = false;
+    }
+    if (options_.extraFd >= 0 && fds[extraIndex].revents != 0) options_.onExtraReadable();
+    if (!hungUp_ && !waitingForRoom_) Drain();
+  }
+}
+
+void PosixIoThread::ReadAvailable() {
+  std::array<BYTE, kChunk> buffer;
+  for (int i = 0; i < kReadsPerWake; ++i) {
+    const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
+    if (got > 0) {
+      Counters delta;
+      if (haveCounters_) {
+        Counters now;
+        if (ReadCounters(now)) {
+          delta = {now.frame - counters_.frame, now.parity - counters_.parity,
+                   now.overrun - counters_.overrun, now.bufOverrun - counters_.bufOverrun,
+                   now.brk - counters_.brk};
+          counters_ = now;
+        }
+      }
+      Deliver({buffer.data(), static_cast<std::size_t>(got)}, delta);
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return;
+    LostLine();  // a read of 0 or EIO: the other end hung up
+    return;
+  }
+}
+
+void PosixIoThread::Deliver(std::span<const BYTE> bytes, const Counters& delta) {
+  DWORD errors = 0;
+  if (delta.overrun > 0) errors |= device::CE_OVERRUN;
+  if (delta.bufOverrun > 0) errors |= device::CE_RXOVER;
+  if (decoding_) {
+    if (resetDecoder_.exchange(false)) decoder_.Reset();
+    // A mark cannot tell parity from framing; the counters can.
+    faultBits_ = 0;
+    if (delta.frame > 0) faultBits_ |= device::CE_FRAME;
+    if (delta.parity > 0 || faultBits_ == 0) faultBits_ |= device::CE_RXPARITY;
+    decoder_.Decode(bytes, *this);
+  } else {
+    // Without marks the bad bytes arrive as they are; the counters still
+    // tell what happened (a break reads as a 0 byte).
+    driver_.Receive(bytes);
+    if (delta.frame > 0) errors |= device::CE_FRAME;
+    if (delta.parity > 0) errors |= device::CE_RXPARITY;
+    for (int i = 0; i < delta.brk; ++i)
+      driver_.Break();
+  }
+  if (errors != 0) driver_.LineError(errors);
+}
+
+void PosixIoThread::OnData(std::span<const std::uint8_t> bytes) {
+  driver_.Receive(bytes);
+}
+void PosixIoThread::OnFaultyByte(std::uint8_t byte) {
+  driver_.ReceiveFaulty(byte, faultBits_);
+}
+void PosixIoThread::OnBreak() {
+  driver_.Break();
+}
+
+void PosixIoThread::Drain() {
+  std::array<BYTE, kChunk> buffer;
+  while (true) {
+    const std::size_t queued = driver_.PeekOutput(buffer);
+    if (queued == 0) return;
+    const ssize_t written = ::write(fd_, buffer.data(), queued);
+    if (written > 0) {
+      driver_.ConsumeOutput(static_cast<std::size_t>(written));
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) {
+      if (dropWhenFull_) {
+        // A wire has no back-pressure: what finds no room is lost.
+        driver_.ConsumeOutput(queued);
+        options_.stats->dropped += queued;
+        continue;
+      }
+      waitingForRoom_ = true;
+      return;
+    }
+    LostLine();
+    return;
+  }
+}
+
+void PosixIoThread::LostLine() {
+  hungUp_ = true;
+  waitingForRoom_ = false;
+  driver_.HangUp();
+}
+
+bool PosixIoThread::ReadCounters(Counters& counters) const {
+  serial_icounter_struct icount{};
+  if (::ioctl(fd_, TIOCGICOUNT, &icount) != 0) return false;
+  counters = {icount.frame, icount.parity, icount.overrun, icount.buf_overrun, icount.brk};
+  return true;
+}
+
+}  // namespace cport::detail

@@ -1,0 +1,102 @@
+// The I/O thread of a line backed by a tty descriptor (a real port, a
+// pseudo-terminal slave, or the master of a virtual port).
+//
+// It sleeps in poll() on the descriptor and a wake-up eventfd, never on a
+// timer. Received bytes go into the driver, through the PARMRK decoder while
+// parity marks are on; the driver's output queue is written out, with POLLOUT
+// asked for only while output waits for room. Where the driver keeps error
+// counters (TIOCGICOUNT), overruns, framing and parity errors and breaks are
+// reported from them. On a hang-up (POLLHUP, a read of 0, EIO) it tells the
+// driver once and stops watching the descriptor, so it cannot spin.
+//
+// Start, Wake, Stop and the setters may be called from any thread; Stop
+// returns once the thread has ended and will never call the driver again.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "cport/detail/parmrk_decoder.h"
+#include "cport/detail/posix_fd.h"
+#include "cport/detail/serial_driver.h"
+
+namespace cport::detail {
+
+// What an I/O thread has done; readable from any thread, also after Stop.
+struct IoStats {
+  std::atomic<std::uint64_t> dropped{0};  // bytes the line could not take (drop mode)
+  std::atomic<std::uint64_t> wakeups{0};  // times poll() returned: few while the line is quiet
+};
+
+class PosixIoThread final : private ParmrkSink {
+ public:
+  struct Options {
+    // Ask the tty for its error counters after every read.
+    bool watchErrorCounters = false;
+    // A further descriptor to watch, and what to do when it is readable
+    // (runs on the I/O thread).
+    int extraFd = -1;
+    std::function<void()> onExtraReadable;
+    // Where to count; a private one when empty.
+    std::shared_ptr<IoStats> stats;
+  };
+
+  PosixIoThread(int fd, SerialDriver& driver, Options options);
+  ~PosixIoThread();
+
+  void Start();
+  // Output is waiting, or a setting changed: look again.
+  void Wake();
+  void Stop();
+
+  // The tty delivers PARMRK marks (parity checking is on).
+  void SetParityMarks(bool on);
+  // What the line cannot take is dropped instead of waited for (a virtual
+  // line without output flow control behaves like a wire).
+  void SetDropWhenFull(bool on) { dropWhenFull_ = on; }
+  // Forget a half-received mark (after the input was purged).
+  void ResetDecoder() { resetDecoder_ = true; }
+
+  const IoStats& Stats() const { return *options_.stats; }
+
+ private:
+  struct Counters {
+    int frame = 0, parity = 0, overrun = 0, bufOverrun = 0, brk = 0;
+  };
+
+  void Run();
+  void ReadAvailable();
+  void Deliver(std::span<const BYTE> bytes, const Counters& delta);
+  void Drain();
+  void LostLine();
+  bool ReadCounters(Counters& counters) const;
+
+  void OnData(std::span<const std::uint8_t> bytes) override;
+  void OnFaultyByte(std::uint8_t byte) override;
+  void OnBreak() override;
+
+  const int fd_;
+  SerialDriver& driver_;
+  Options options_;
+  UniqueFd wake_;
+  std::thread thread_;
+
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> parityMarks_{false};
+  std::atomic<bool> dropWhenFull_{false};
+  std::atomic<bool> resetDecoder_{false};
+
+  // Owned by the I/O thread.
+  ParmrkDecoder decoder_;
+  bool decoding_ = false;
+  DWORD faultBits_ = device::CE_RXPARITY;  // what a marked byte reports
+  bool hungUp_ = false;
+  bool waitingForRoom_ = false;
+  bool haveCounters_ = false;
+  Counters counters_;
+};
+
+}  // namespace cport::detail

@@ -1,0 +1,66 @@
+// The POSIX tty backend: a real port, a USB adapter or a pseudo-terminal
+// slave, opened by path (OpenPosixDevice in detail/device_openers.h).
+//
+// The line is held for exclusive use (flock, which also stops root, plus
+// TIOCEXCL) and runs raw. SetCommState maps the DCB onto termios, applies it
+// and reads it back: tcsetattr reports success even when a driver drops a
+// setting, and one that did not take fails with ERROR_INVALID_PARAMETER
+// (87) and the previous settings are put back. A pseudo-terminal carries
+// whole bytes without framing: its driver forces 8 data bits without parity,
+// which is accepted there (the rate, stop bits and flow control are still
+// checked). Modem lines come from TIOCMGET, with changes through TIOCMIWAIT
+// on a helper thread; a line whose driver has none (a pseudo-terminal)
+// reports all of them off.
+//
+// All functions are called by the serial driver (see detail/serial_driver.h).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "cport/detail/posix_fd.h"
+#include "cport/detail/posix_io_thread.h"
+#include "cport/detail/serial_driver.h"
+
+namespace cport::detail {
+
+// True for the slave side of a pseudo-terminal.
+bool IsPseudoTerminalSlave(int fd);
+
+class PosixLine final : public Wire {
+ public:
+  // Takes an open, locked tty. Start once the driver holds the line.
+  PosixLine(UniqueFd fd, SerialDriver& driver);
+  ~PosixLine() override;
+
+  void Start();
+
+  DWORD ApplyState(const device::DCB& dcb) override;
+  void OutputReady() override { io_.Wake(); }
+  DWORD Purge(DWORD flags) override;
+  DWORD RefreshModemStatus() override;
+  DWORD Close() override;
+
+ private:
+  DWORD ApplyTermios(const device::DCB& dcb);
+  void SetModemLevels(const device::DCB& dcb);
+  bool ReadModemStatus(DWORD& status) const;
+  void WatchModemLines();
+  void StopModemWatch();
+
+  UniqueFd fd_;
+  SerialDriver& driver_;
+  const bool pseudoTerminal_;
+  bool hasModemLines_ = false;
+  PosixIoThread io_;
+  std::thread modemWatch_;
+  std::atomic<bool> stopModemWatch_{false};
+  std::mutex watchMutex_;
+  std::condition_variable watchEndedChanged_;
+  bool watchEnded_ = false;  // guarded by watchMutex_
+};
+
+}  // namespace cport::detail

@@ -1,0 +1,228 @@
+// The tty backend against pseudo-terminal pairs made here: the slave is
+// opened as the port, the test drives the master.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "cport/detail/device_openers.h"
+#include "cport/detail/posix_fd.h"
+#include "cport/detail/termios2_rate.h"
+#include "cport/serial_device.h"
+
+namespace cport::detail {
+namespace {
+
+using namespace cport::device;
+
+struct PtyPair {
+  UniqueFd master;
+  std::string slavePath;
+
+  PtyPair() : master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    EXPECT_TRUE(master.Valid());
+    EXPECT_EQ(::grantpt(master.Get()), 0);
+    EXPECT_EQ(::unlockpt(master.Get()), 0);
+    std::array<char, 128> name{};
+    EXPECT_EQ(::ptsname_r(master.Get(), name.data(), name.size()), 0);
+    slavePath = name.data();
+  }
+
+  // What the port sent, up to `count` bytes, waiting at most a generous deadline.
+  std::string ReadFromPort(std::size_t count) const {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+      pollfd fd{master.Get(), POLLIN, 0};
+      if (::poll(&fd, 1, 10000) <= 0) break;
+      std::array<char, 256> buffer;
+      const ssize_t n = ::read(master.Get(), buffer.data(), buffer.size());
+      if (n <= 0) break;
+      got.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
+  void WriteToPort(const std::string& bytes) const {
+    ASSERT_EQ(::write(master.Get(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
+  }
+};
+
+DCB LineAt(DWORD rate) {
+  DCB dcb;
+  dcb.BaudRate = rate;
+  dcb.Flags = DCB_fBinary;
+  dcb.XonLim = dcb.XoffLim = 256;
+  dcb.ByteSize = 8;
+  dcb.XonChar = 17;
+  dcb.XoffChar = 19;
+  return dcb;
+}
+
+// Reads wait for all bytes asked for, bounded by a generous total timeout.
+constexpr COMMTIMEOUTS kPatientReads{0, 0, 10000, 0, 10000};
+
+class PosixDevice : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(OpenPosixDevice(pty_.slavePath, device_), ERROR_SUCCESS); }
+  void TearDown() override {
+    if (device_) {
+      EXPECT_EQ(device_->CloseHandle(), ERROR_SUCCESS);
+    }
+  }
+
+  std::string Read(DWORD count) {
+    std::string buffer(count, '\0');
+    DWORD read = 0;
+    EXPECT_EQ(device_->ReadFile(buffer.data(), count, &read, nullptr), ERROR_SUCCESS);
+    buffer.resize(read);
+    return buffer;
+  }
+
+  PtyPair pty_;
+  std::unique_ptr<SerialDevice> device_;
+};
+
+TEST_F(PosixDevice, SettingsReadBackThroughTheMasterAreRawAt115200) {
+  ASSERT_EQ(device_->SetCommState(LineAt(115200)), ERROR_SUCCESS);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(pty_.master.Get(), &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
+  EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B115200));
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | INPCK | PARMRK | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(tio.c_cc[VMIN], 1);
+  EXPECT_EQ(tio.c_cc[VTIME], 0);
+}
+
+TEST_F(PosixDevice, RateOutsideTheTableGoesThroughTermios2) {
+  ASSERT_EQ(device_->SetCommState(LineAt(256000)), ERROR_SUCCESS);
+  std::uint32_t rate = 0;
+  ASSERT_EQ(ReadRate(pty_.master.Get(), rate), 0);
+  EXPECT_EQ(rate, 256000u);
+  // And back to a table rate.
+  ASSERT_EQ(device_->SetCommState(LineAt(9600)), ERROR_SUCCESS);
+  ASSERT_EQ(ReadRate(pty_.master.Get(), rate), 0);
+  EXPECT_EQ(rate, 9600u);
+}
+
+TEST_F(PosixDevice, PseudoTerminalTakesFramingItCannotCarry) {
+  DCB dcb = LineAt(19200);
+  dcb.ByteSize = 7;
+  dcb.Parity = EVENPARITY;
+  dcb.StopBits = TWOSTOPBITS;
+  EXPECT_EQ(device_->SetCommState(dcb), ERROR_SUCCESS);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(pty_.master.Get(), &tio), 0);
+  EXPECT_NE(tio.c_cflag & CSTOPB, 0u) << "stop bits are kept and checked";
+}
+
+TEST_F(PosixDevice, RefusedSettingLeavesTheLineAsItWas) {
+  ASSERT_EQ(device_->SetCommState(LineAt(57600)), ERROR_SUCCESS);
+  DCB bad = LineAt(115200);
+  bad.StopBits = ONE5STOPBITS;  // only with 5 data bits
+  EXPECT_EQ(device_->SetCommState(bad), ERROR_INVALID_PARAMETER);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(pty_.master.Get(), &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
+}
+
+TEST_F(PosixDevice, BytesFromTheMasterArriveAndBytesWrittenReachIt) {
+  ASSERT_EQ(device_->SetCommState(LineAt(115200)), ERROR_SUCCESS);
+  ASSERT_EQ(device_->SetCommTimeouts(kPatientReads), ERROR_SUCCESS);
+  pty_.WriteToPort(std::string("hello\r\n\xff", 8));
+  EXPECT_EQ(Read(8), std::string("hello\r\n\xff", 8)) << "raw: no CR/LF translation";
+
+  const std::string reply = "ok\r\n";
+  DWORD written = 0;
+  ASSERT_EQ(device_->WriteFile(reply.data(), 4, &written, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(written, 4u);
+  EXPECT_EQ(pty_.ReadFromPort(4), reply) << "OPOST off: no CR added";
+}
+
+TEST_F(PosixDevice, ParityCheckingDecodesTheDoubledMarkByte) {
+  DCB dcb = LineAt(9600);
+  dcb.Flags |= DCB_fParity;
+  dcb.Parity = EVENPARITY;
+  ASSERT_EQ(device_->SetCommState(dcb), ERROR_SUCCESS);
+  ASSERT_EQ(device_->SetCommTimeouts(kPatientReads), ERROR_SUCCESS);
+  // With PARMRK the tty doubles a 0xFF data byte; the port must read one.
+  pty_.WriteToPort(
+      std::string("a\xff"
+                  "b\xff\xff",
+                  5));
+  EXPECT_EQ(Read(5), std::string("a\xff"
+                                 "b\xff\xff",
+                                 5));
+  DWORD errors = 0;
+  COMSTAT stat;
+  ASSERT_EQ(device_->ClearCommError(&errors, &stat), ERROR_SUCCESS);
+  EXPECT_EQ(errors, 0u);
+}
+
+TEST_F(PosixDevice, PseudoTerminalHasNoModemLines) {
+  DWORD status = 0xFFFF;
+  EXPECT_EQ(device_->GetCommModemStatus(&status), ERROR_SUCCESS);
+  EXPECT_EQ(status, 0u);
+  DCB dcb = LineAt(9600);
+  dcb.Flags |=
+      (DTR_CONTROL_ENABLE << DCB_fDtrControlShift) | (RTS_CONTROL_ENABLE << DCB_fRtsControlShift);
+  EXPECT_EQ(device_->SetCommState(dcb), ERROR_SUCCESS);
+}
+
+TEST_F(PosixDevice, SecondOpenIsRefusedAsInUseUntilTheFirstCloses) {
+  std::unique_ptr<SerialDevice> second;
+  EXPECT_EQ(OpenPosixDevice(pty_.slavePath, second), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(second, nullptr);
+  ASSERT_EQ(device_->CloseHandle(), ERROR_SUCCESS);
+  device_.reset();
+  ASSERT_EQ(OpenPosixDevice(pty_.slavePath, second), ERROR_SUCCESS);
+  EXPECT_EQ(second->CloseHandle(), ERROR_SUCCESS);
+}
+
+TEST_F(PosixDevice, HangUpEndsReadsWithDeviceNotConnected) {
+  ASSERT_EQ(device_->SetCommTimeouts(kPatientReads), ERROR_SUCCESS);
+  pty_.master.Reset();
+  std::array<char, 4> buffer;
+  DWORD read = 0;
+  EXPECT_EQ(device_->ReadFile(buffer.data(), 4, &read, nullptr), ERROR_DEVICE_NOT_CONNECTED);
+  std::string line = "x";
+  DWORD written = 0;
+  EXPECT_EQ(device_->WriteFile(line.data(), 1, &written, nullptr), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+TEST(PosixDeviceOpen, MissingDeviceIsFileNotFound) {
+  std::unique_ptr<SerialDevice> device;
+  EXPECT_EQ(OpenPosixDevice("/dev/quillane-no-such-tty", device), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(device, nullptr);
+}
+
+TEST(PosixDeviceOpen, SomethingThatIsNotATtyIsRefused) {
+  std::unique_ptr<SerialDevice> device;
+  EXPECT_EQ(OpenPosixDevice("/dev/null", device), ERROR_GEN_FAILURE);
+  EXPECT_EQ(device, nullptr);
+}
+
+TEST(PosixDeviceOpen, OpenAndCloseManyTimesLeavesNothingBehind) {
+  PtyPair pty;
+  for (int i = 0; i < 200; ++i) {
+    std::unique_ptr<SerialDevice> device;
+    ASSERT_EQ(OpenPosixDevice(pty.slavePath, device), ERROR_SUCCESS) << "round " << i;
+    ASSERT_EQ(device->CloseHandle(), ERROR_SUCCESS);
+  }
+}
+
+}  // namespace
+}  // namespace cport::detail
