@@ -1,0 +1,174 @@
+#include "app/parameter_table.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cfloat>
+#include <fstream>
+#include <iterator>
+
+#include "platform/ini_file.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFirstStartFile =
+    "[parameter]\npar @=0\npar A=0\npar B=0\npar C=0\npar D=0\npar E=0\npar F=0\npar G=0\n"
+    "par H=0\npar I=0\npar J=0\npar K=0\npar L=0\npar M=0\npar N=0\npar O=-20\npar P=0\n"
+    "par Q=0\npar R=0\npar S=0.549000024795532\npar T=0\npar U=0\npar V=0\npar W=0\npar X=0\n"
+    "par Y=0\n";
+
+class ParameterFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        fs::temp_directory_path() / ("parameter_table_test." + std::to_string(getpid()) + "." +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    path_ = folder_ / "quillane.ini";
+    table_.fill(99.0f);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  void WriteFile(const std::string& contents) {
+    std::ofstream(path_, std::ios::binary) << contents;
+  }
+  std::string ReadFile() const {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  fs::path folder_;
+  fs::path path_;
+  ParameterTable table_{};
+};
+
+TEST(ParameterFilePath, CutsAfterTheFirstDotOrAppendsIni) {
+  EXPECT_EQ(ParameterFilePath("/opt/q/Quillane.exe"), fs::path("/opt/q/Quillane.ini"));
+  EXPECT_EQ(ParameterFilePath("/opt/q/my.tool.exe"), fs::path("/opt/q/my.ini"));
+  EXPECT_EQ(ParameterFilePath("/usr/bin/quillane"), fs::path("/usr/bin/quillane.ini"));
+  EXPECT_EQ(DefaultParameterFilePath().parent_path(),
+            fs::read_symlink("/proc/self/exe").parent_path());
+}
+
+TEST(ParameterKeys, FollowTheSlotLetters) {
+  EXPECT_EQ(ParameterKey(0), "par @");
+  EXPECT_EQ(ParameterKey(1), "par A");
+  EXPECT_EQ(ParameterKey(kOffsetSlot), "par O");
+  EXPECT_EQ(ParameterKey(kGainSlot), "par S");
+  EXPECT_EQ(ParameterKey(25), "par Y");
+}
+
+TEST_F(ParameterFileTest, FirstStartCreatesTheFileWithDefaults) {
+  EXPECT_THAT(LoadOrCreateParameters(table_, path_, '.'), testing::IsEmpty());
+  EXPECT_EQ(ReadFile(), kFirstStartFile);
+  for (std::size_t slot = 0; slot < kParameterCount; ++slot) {
+    const float expected = slot == kOffsetSlot ? -20.0f : slot == kGainSlot ? 0.549f : 0.0f;
+    EXPECT_EQ(table_[slot], expected) << slot;
+  }
+}
+
+TEST_F(ParameterFileTest, ExistingFileIsLoadedAndNotRewritten) {
+  WriteFile("[Parameter]\r\nPAR A=12,5\r\npar S=0.5\r\n");
+  EXPECT_THAT(LoadOrCreateParameters(table_, path_, ','), testing::IsEmpty());
+  EXPECT_EQ(table_[1], 12.5f);
+  EXPECT_EQ(table_[kGainSlot], 0.0f);    // "." is no separator under this locale
+  EXPECT_EQ(table_[kOffsetSlot], 0.0f);  // missing keys load as 0, not as defaults
+  EXPECT_EQ(ReadFile(), "[Parameter]\r\nPAR A=12,5\r\npar S=0.5\r\n");
+}
+
+TEST_F(ParameterFileTest, EmptyFileLoadsAllZeros) {
+  WriteFile("");
+  const ParameterLoad load = LoadParameters(table_, path_, '.');
+  EXPECT_TRUE(load.found);
+  EXPECT_THAT(table_, testing::Each(0.0f));
+}
+
+TEST_F(ParameterFileTest, MissingFileLeavesTheTableUntouched) {
+  EXPECT_FALSE(LoadParameters(table_, path_, '.').found);
+  EXPECT_THAT(table_, testing::Each(99.0f));
+  EXPECT_FALSE(fs::exists(path_));
+}
+
+TEST_F(ParameterFileTest, ValuesThatDoNotConvertLoadAsZero) {
+  WriteFile("[parameter]\npar A=\npar B=abc\npar C= 1.5 \npar D=1e-50\npar E=-2.5E-1\n");
+  EXPECT_THAT(LoadParameters(table_, path_, '.').warnings, testing::IsEmpty());
+  EXPECT_EQ(table_[1], 0.0f);
+  EXPECT_EQ(table_[2], 0.0f);
+  EXPECT_EQ(table_[3], 1.5f);
+  EXPECT_EQ(table_[4], 0.0f);
+  EXPECT_EQ(table_[5], -0.25f);
+}
+
+TEST_F(ParameterFileTest, ValueBeyondSinglePrecisionLoadsAsZeroWithAWarning) {
+  WriteFile("[parameter]\npar A=1\npar B=1e39\npar C=3\npar D=-1E400\npar E=3.40282346638529E38\n");
+  const ParameterLoad load = LoadParameters(table_, path_, '.');
+  EXPECT_TRUE(load.found);
+  EXPECT_THAT(load.warnings, testing::ElementsAre(testing::HasSubstr("par B=1e39"),
+                                                  testing::HasSubstr("par D=-1E400")));
+  EXPECT_THAT(load.warnings[0], testing::HasSubstr(path_.string()));
+  EXPECT_EQ(table_[1], 1.0f);
+  EXPECT_EQ(table_[2], 0.0f);
+  EXPECT_EQ(table_[3], 3.0f);
+  EXPECT_EQ(table_[4], 0.0f);
+  EXPECT_EQ(table_[5], FLT_MAX);
+}
+
+TEST_F(ParameterFileTest, SaveUpdatesKeysAndKeepsOtherContent) {
+  WriteFile("; device\n[other]\nx=1\n[parameter]\npar S=0.549000024795532\nnote=keep\n");
+  ClearParameters(table_);
+  table_[kGainSlot] = 0.5f;
+  table_[25] = -1e-7f;
+  SaveParameters(table_, path_, '.');
+  const platform::IniFile ini(path_);
+  EXPECT_EQ(ini.ReadString("parameter", "par S", ""), "0.5");
+  EXPECT_EQ(ini.ReadString("parameter", "par Y", ""), "-1.0000000116861E-7");
+  EXPECT_EQ(ini.ReadString("parameter", "note", ""), "keep");
+  EXPECT_EQ(ini.ReadString("other", "x", ""), "1");
+  EXPECT_THAT(ReadFile(), testing::StartsWith("; device\n[other]\nx=1\n[parameter]\npar S=0.5\n"
+                                              "note=keep\npar @=0\n"));
+}
+
+TEST_F(ParameterFileTest, SavedTableLoadsBackUnderEitherSeparator) {
+  for (const char separator : {'.', ','}) {
+    ParameterTable saved{};
+    for (std::size_t slot = 0; slot < kParameterCount; ++slot) {
+      saved[slot] = static_cast<float>(slot) * -1.1f + 1e-3f;
+    }
+    saved[3] = FLT_MAX;
+    saved[4] = 1e-45f;
+    SaveParameters(saved, path_, separator);
+    EXPECT_THAT(LoadParameters(table_, path_, separator).warnings, testing::IsEmpty());
+    EXPECT_EQ(table_, saved) << separator;
+  }
+}
+
+TEST_F(ParameterFileTest, FailedSaveRaisesTheIniErrorAndKeepsTheOldFile) {
+  WriteFile(kFirstStartFile);
+  fs::create_directories(folder_ / "blocked");
+  ParameterTable table{};
+  table[1] = 5.0f;
+  EXPECT_THROW(SaveParameters(table, folder_ / "blocked", '.'), platform::IniFileError);
+  EXPECT_THROW(SaveParameters(table, folder_ / "missing" / "q.ini", '.'), platform::IniFileError);
+  EXPECT_EQ(table[1], 5.0f);
+  EXPECT_EQ(ReadFile(), kFirstStartFile);
+}
+
+TEST(Defaults, ApplyOnlyOffsetAndGain) {
+  ParameterTable table{};
+  table.fill(3.0f);
+  ApplyDefaultParameters(table);
+  EXPECT_EQ(table[kOffsetSlot], -20.0f);
+  EXPECT_EQ(table[kGainSlot], 0.549f);
+  EXPECT_EQ(table[0], 3.0f);
+  EXPECT_EQ(table[25], 3.0f);
+  ClearParameters(table);
+  EXPECT_THAT(table, testing::Each(0.0f));
+}
+
+}  // namespace
+}  // namespace app
