@@ -81,7 +81,7 @@ void Application::Run() {
     if (HandleOneMessage()) continue;
     bool done = true;
     CallIdle(done);
-    if (done) SleepUntilWork();
+    if (done && !Terminated()) SleepUntilWork();
   }
 }
 
@@ -116,25 +116,16 @@ void Application::CallIdle(bool& done) {
   }
 }
 
-// Sleeps until something is queued, toolkit input was handled, or Terminate.
-// A stale wake-up of the pump returns without work: sleep again rather than
-// call the idle handler for nothing.
+// Sleeps until something is queued or toolkit input was handled; a stale
+// wake-up of the pump sleeps again instead of calling the idle handler for
+// nothing. Terminate queues work, so it ends the sleep too.
 void Application::SleepUntilWork() {
-  for (;;) {
-    MessagePump* pump = nullptr;
-    {
-      std::lock_guard lock(detail::WaitLock());
-      if (Terminated() || queue_->HasWork(kAllWork)) return;
-      pump = queue_->pump;
-    }
-    if (pump->WaitForWork(std::nullopt, true)) return;
-  }
+  detail::WaitCore({}, false, INFINITE, queue_.get(), kAllWork, true);
 }
 
 void Application::Terminate() {
   terminated_.store(true);
-  std::lock_guard lock(detail::WaitLock());
-  queue_->pump->Wake();
+  QueueCall([] {});  // wakes a sleeping Run, which then sees the flag
 }
 
 void Application::Synchronize(const std::function<void()>& call) {
