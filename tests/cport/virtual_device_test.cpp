@@ -1,0 +1,171 @@
+// The virtual port against clients that open its slave path.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "cport/detail/posix_fd.h"
+#include "cport/serial_device.h"
+#include "cport/serial_device_virtual.h"
+
+namespace cport::detail {
+namespace {
+
+using namespace cport::device;
+
+constexpr COMMTIMEOUTS kPatient{0, 0, 10000, 0, 10000};
+constexpr COMMTIMEOUTS kImmediateReads{MAXDWORD, 0, 0, 0, 10000};
+
+// Waits for a condition another thread brings about, with a generous deadline.
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+std::string ReadClient(int fd, std::size_t count) {
+  std::string got;
+  while (got.size() < count) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 10000) <= 0) break;
+    std::array<char, 256> buffer;
+    const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), count - got.size()));
+    if (n <= 0) break;
+    got.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+class VirtualDevice : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(OpenVirtualDevice(device_, counters_), ERROR_SUCCESS);
+    DCB dcb;
+    dcb.BaudRate = 9600;
+    dcb.Flags = DCB_fBinary;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 17;
+    dcb.XoffChar = 19;
+    ASSERT_EQ(device_->SetCommState(dcb), ERROR_SUCCESS);
+    ASSERT_EQ(device_->SetCommTimeouts(kPatient), ERROR_SUCCESS);
+  }
+  void TearDown() override { EXPECT_EQ(device_->CloseHandle(), ERROR_SUCCESS); }
+
+  UniqueFd Attach() {
+    const std::uint64_t before = counters_->attaches;
+    UniqueFd client(::open(device_->ClientPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    EXPECT_TRUE(client.Valid());
+    EXPECT_TRUE(Eventually([&] { return counters_->attaches > before; }));
+    return client;
+  }
+
+  DWORD Write(const std::string& bytes) {
+    DWORD written = 0;
+    EXPECT_EQ(device_->WriteFile(bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr),
+              ERROR_SUCCESS);
+    return written;
+  }
+
+  std::string Read(DWORD count) {
+    std::string buffer(count, '\0');
+    DWORD read = 0;
+    EXPECT_EQ(device_->ReadFile(buffer.data(), count, &read, nullptr), ERROR_SUCCESS);
+    buffer.resize(read);
+    return buffer;
+  }
+
+  DWORD OutputQueued() {
+    DWORD errors = 0;
+    COMSTAT stat;
+    EXPECT_EQ(device_->ClearCommError(&errors, &stat), ERROR_SUCCESS);
+    return stat.cbOutQue;
+  }
+
+  std::unique_ptr<SerialDevice> device_;
+  std::shared_ptr<VirtualLineCounters> counters_;
+};
+
+TEST_F(VirtualDevice, ClientTalksThroughTheSlavePath) {
+  EXPECT_EQ(device_->ClientPath().rfind("/dev/pts/", 0), 0u) << device_->ClientPath();
+  UniqueFd client = Attach();
+  const std::string command = "S1=12.5\r\n";
+  ASSERT_EQ(::write(client.Get(), command.data(), command.size()),
+            static_cast<ssize_t>(command.size()));
+  EXPECT_EQ(Read(static_cast<DWORD>(command.size())), command) << "the slave is raw";
+  EXPECT_EQ(Write("ok\r\n"), 4u);
+  EXPECT_EQ(ReadClient(client.Get(), 4), "ok\r\n");
+}
+
+TEST_F(VirtualDevice, ClientLeavingIsNoHangUpAndTheNextClientIsServed) {
+  { UniqueFd first = Attach(); }
+  ASSERT_EQ(device_->SetCommTimeouts(kImmediateReads), ERROR_SUCCESS);
+  EXPECT_EQ(Read(4), "") << "a read finds nothing instead of failing";
+  ASSERT_EQ(device_->SetCommTimeouts(kPatient), ERROR_SUCCESS);
+  UniqueFd second = Attach();
+  ASSERT_EQ(::write(second.Get(), "hi", 2), 2);
+  EXPECT_EQ(Read(2), "hi");
+}
+
+TEST_F(VirtualDevice, RepeatedAttachAndDetachDoesNotSpin) {
+  constexpr int kRounds = 50;
+  for (int i = 0; i < kRounds; ++i) {
+    UniqueFd client = Attach();
+  }
+  // Each open and close wakes the I/O thread at most a few times; a thread
+  // spinning on a hang-up would count millions.
+  EXPECT_LE(counters_->wakeups.load(), 4u * kRounds + 10);
+  UniqueFd client = Attach();
+  EXPECT_EQ(Write("alive"), 5u);
+  EXPECT_EQ(ReadClient(client.Get(), 5), "alive");
+}
+
+TEST_F(VirtualDevice, ClientThatStopsReadingNeverStallsWrites) {
+  UniqueFd client = Attach();
+  const std::string block(64 * 1024, 'x');
+  for (int i = 0; i < 32; ++i) {
+    ASSERT_EQ(Write(block), block.size()) << "write " << i << " stalled";
+  }
+  EXPECT_TRUE(Eventually([&] { return OutputQueued() == 0; }));
+  EXPECT_GT(counters_->dropped.load(), 0u);
+}
+
+TEST_F(VirtualDevice, StaleOutputIsFlushedWhenAClientAttaches) {
+  EXPECT_EQ(Write("stale"), 5u);
+  EXPECT_TRUE(Eventually([&] { return OutputQueued() == 0; }));
+  UniqueFd client = Attach();
+  EXPECT_GE(counters_->staleFlushed.load(), 5u);
+  EXPECT_EQ(Write("fresh"), 5u);
+  EXPECT_EQ(ReadClient(client.Get(), 5), "fresh");
+}
+
+TEST_F(VirtualDevice, PurgeDropsWhatTheClientHasNotRead) {
+  UniqueFd client = Attach();
+  EXPECT_EQ(Write("old"), 3u);
+  EXPECT_TRUE(Eventually([&] { return OutputQueued() == 0; }));
+  ASSERT_EQ(device_->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR), ERROR_SUCCESS);
+  EXPECT_EQ(Write("new"), 3u);
+  EXPECT_EQ(ReadClient(client.Get(), 3), "new");
+}
+
+TEST(VirtualDeviceOpen, EveryPortHasItsOwnSlave) {
+  std::unique_ptr<SerialDevice> a, b;
+  ASSERT_EQ(CreateFileA("\\\\.\\virtual", a), ERROR_SUCCESS);
+  ASSERT_EQ(CreateFileA("\\\\.\\virtual", b), ERROR_SUCCESS);
+  EXPECT_NE(a->ClientPath(), b->ClientPath());
+  EXPECT_EQ(a->CloseHandle(), ERROR_SUCCESS);
+  EXPECT_EQ(b->CloseHandle(), ERROR_SUCCESS);
+}
+
+}  // namespace
+}  // namespace cport::detail
