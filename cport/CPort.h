@@ -202,7 +202,8 @@ class TComSettings {
 // Device timeouts in milliseconds (-1 reaches the device as MAXDWORD).
 class TComTimeouts : public TComSettings {
  public:
-  explicit TComTimeouts(TCustomComPort* ownerPort = nullptr) : TComSettings(ownerPort) {}
+  TComTimeouts() : TComSettings(nullptr) {}  // free-standing
+  explicit TComTimeouts(TCustomComPort* ownerPort) : TComSettings(ownerPort) {}
   void CopySettingsFrom(const TComSettings* source) override;
 
   std::int32_t ReadInterval() const { return readInterval_; }
@@ -232,7 +233,8 @@ class TComTimeouts : public TComSettings {
 // Flow-control fields and their one-word summary.
 class TComFlowControl : public TComSettings {
  public:
-  explicit TComFlowControl(TCustomComPort* ownerPort = nullptr) : TComSettings(ownerPort) {}
+  TComFlowControl() : TComSettings(nullptr) {}  // free-standing
+  explicit TComFlowControl(TCustomComPort* ownerPort) : TComSettings(ownerPort) {}
   void CopySettingsFrom(const TComSettings* source) override;
 
   bool OutCTSFlow() const { return outCTSFlow_; }
@@ -283,7 +285,8 @@ class TComFlowControl : public TComSettings {
 
 class TComParity : public TComSettings {
  public:
-  explicit TComParity(TCustomComPort* ownerPort = nullptr) : TComSettings(ownerPort) {}
+  TComParity() : TComSettings(nullptr) {}  // free-standing
+  explicit TComParity(TCustomComPort* ownerPort) : TComSettings(ownerPort) {}
   void CopySettingsFrom(const TComSettings* source) override;
 
   TParityBits Bits() const { return bits_; }
@@ -311,7 +314,8 @@ class TComParity : public TComSettings {
 // Driver queue sizes in bytes; positive odd sizes are kept one lower (even).
 class TComBuffer : public TComSettings {
  public:
-  explicit TComBuffer(TCustomComPort* ownerPort = nullptr) : TComSettings(ownerPort) {}
+  TComBuffer() : TComSettings(nullptr) {}  // free-standing
+  explicit TComBuffer(TCustomComPort* ownerPort) : TComSettings(ownerPort) {}
   void CopySettingsFrom(const TComSettings* source) override;
 
   std::int32_t InputSize() const { return inputSize_; }
@@ -584,10 +588,11 @@ class TCustomComPort : public TComponent {
   friend class TComParity;
   friend class TComBuffer;
 
-  // Starts the event thread (and, for smWindowSync, the notification window
-  // first) and sets the thread-created flag.
+  // Makes the NotificationWindow (smWindowSync only), then the event thread.
+  // On failure it leaves neither behind; OpenPort then closes the device.
   void StartEventThread();
-  // Stops and waits for the event thread, then destroys the window; clears the flag.
+  // Stops the event thread and waits for it, then destroys the window.
+  // OpenPort and ClosePort keep the thread-created flag.
   void StopEventThread();
 
   bool ApplyAllowed() const;

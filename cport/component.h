@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,12 +78,8 @@ class TComponent {
 };
 
 // Hands an exception that no caller can receive (one raised while a
-// component finishes loading) to the application's default error display.
+// component finishes loading) to the application's exception handling, which
+// shows it to the user unless the application has its own handler.
 void HandleApplicationException(std::exception_ptr error);
-
-// Replaces the default error display (a line on stderr); an empty handler
-// restores it. Returns the previous handler.
-using ApplicationExceptionHandler = std::function<void(std::exception_ptr)>;
-ApplicationExceptionHandler SetApplicationExceptionHandler(ApplicationExceptionHandler handler);
 
 }  // namespace cport
