@@ -73,6 +73,7 @@ std::string SystemErrorMessage(DWORD code) {
 
 DWORD CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device) {
   device.reset();
+  detail::NoteErrnoReason(ERROR_SUCCESS, 0);  // a reason from an earlier call must not stick
   if (!path.starts_with(kDevicePrefix) || path.size() == kDevicePrefix.size()) {
     return ERROR_FILE_NOT_FOUND;
   }
