@@ -57,7 +57,7 @@ Application::Application()
 Application::~Application() {
   current.store(previous_);
   std::lock_guard lock(detail::WaitLock());
-  queue_->FailAll(std::make_exception_ptr(std::runtime_error("the application has ended")));
+  queue_->FailAll("the application has ended");
   queue_->pump =
       previous_ && previous_->queue_ == queue_ ? previous_->ActivePump() : &queue_->ownPump;
 }
@@ -140,7 +140,8 @@ void Application::Synchronize(const std::function<void()>& call) {
     if (!queue_->PushSync(sync)) throw std::runtime_error("the user-interface thread has ended");
   }
   detail::WaitServing(sync->done, detail::kSentWork);
-  if (sync->error) std::rethrow_exception(sync->error);
+  // Taken out so the exception's last reference is dropped in this thread.
+  if (std::exception_ptr error = std::move(sync->error)) std::rethrow_exception(error);
 }
 
 void Application::QueueCall(std::function<void()> call) {

@@ -11,7 +11,7 @@ Thread::Thread() : finished_(CreateEvent(true, false)) {}
 
 Thread::~Thread() {
   Terminate();
-  if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
+  if (InBody()) {
     thread_.detach();  // destroyed from its own body: nobody is left to wait
     return;
   }
@@ -23,7 +23,12 @@ void Thread::Start() {
   thread_ = std::thread([this] { Body(); });
 }
 
+bool Thread::InBody() const {
+  return bodyThread_.load() == std::this_thread::get_id();
+}
+
 void Thread::Body() {
+  bodyThread_.store(std::this_thread::get_id());
   try {
     Execute();
   } catch (...) {
@@ -33,10 +38,9 @@ void Thread::Body() {
 }
 
 void Thread::WaitFor() {
+  // Checked first: the body may run before Start has stored thread_.
+  if (InBody()) throw std::logic_error("a thread cannot wait for itself");
   if (!thread_.joinable()) return;
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    throw std::logic_error("a thread cannot wait for itself");
-  }
   // Only the UI thread's queue ever holds synchronised calls; serving them
   // (and messages sent to our windows) lets a worker that is blocked on us
   // run to its end.

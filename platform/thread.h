@@ -50,8 +50,10 @@ class Thread {
 
  private:
   void Body();
+  bool InBody() const;
 
   std::atomic<bool> terminated_{false};
+  std::atomic<std::thread::id> bodyThread_{};
   EventHandle finished_;
   std::exception_ptr fatalException_;
   std::thread thread_;

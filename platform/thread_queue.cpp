@@ -17,7 +17,7 @@ struct QueueHolder {
   QueueHolder& operator=(const QueueHolder&) = delete;
   ~QueueHolder() {
     std::lock_guard lock(WaitLock());
-    queue->Close(std::make_exception_ptr(std::runtime_error("the target thread has ended")));
+    queue->Close("the target thread has ended");
   }
 };
 
@@ -76,22 +76,22 @@ void ThreadQueue::DropMessagesFor(const MessageWindow* window) {
   std::erase_if(work, [window](const QueuedWork& w) { return w.window == window; });
 }
 
-void ThreadQueue::FailAll(const std::exception_ptr& failure) {
+void ThreadQueue::FailAll(const char* reason) {
   for (const auto& message : sent)
     AnswerLocked(*message, 0);
   sent.clear();
   for (const QueuedWork& w : work) {
     if (w.sync) {
-      w.sync->error = failure;
+      w.sync->error = std::make_exception_ptr(std::runtime_error(reason));
       w.sync->done->Set();
     }
   }
   work.clear();
 }
 
-void ThreadQueue::Close(const std::exception_ptr& failure) {
+void ThreadQueue::Close(const char* reason) {
   closed = true;
-  FailAll(failure);
+  FailAll(reason);
 }
 
 std::shared_ptr<ThreadQueue> CurrentQueue() {

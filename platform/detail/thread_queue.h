@@ -56,9 +56,10 @@ struct ThreadQueue {
   bool PushSync(std::shared_ptr<SyncCall> call);
   // Answers every queued message for `window` with 0.
   void DropMessagesFor(const MessageWindow* window);
-  // Answers or fails everything queued (`failure` for synchronised calls).
-  void FailAll(const std::exception_ptr& failure);
-  void Close(const std::exception_ptr& failure);
+  // Answers or fails everything queued: each synchronised call gets its own
+  // std::runtime_error(reason), so no exception object is shared by threads.
+  void FailAll(const char* reason);
+  void Close(const char* reason);
 
   std::thread::id owner = std::this_thread::get_id();
   HeadlessPump ownPump;
