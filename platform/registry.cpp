@@ -103,8 +103,9 @@ int WriteAll(int fd, std::string_view bytes) {
   return 0;
 }
 
-// Replaces `target` by a file holding `bytes`, so that readers see either
-// the old or the new content, and the new content survives a crash.
+// Replaces `target` by a file holding `bytes`, so that readers and a crash
+// leave either the old or the complete new content, never a mix. (The folder
+// is not synced: after a crash the last write may be missing, never torn.)
 void ReplaceFileAtomically(const fs::path& target, std::string_view bytes, std::string_view name) {
   std::string temp = target.string() + ".tmp.XXXXXX";
   Fd fd(::mkstemp(temp.data()));
@@ -118,9 +119,6 @@ void ReplaceFileAtomically(const fs::path& target, std::string_view bytes, std::
     ::unlink(temp.c_str());
     FailErrno(name, "cannot write " + target.string(), error);
   }
-  // Make the rename itself durable.
-  Fd folder(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() >= 0) ::fsync(folder.get());
 }
 
 fs::path HomeFolder() {

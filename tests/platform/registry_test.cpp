@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "platform/registry_file.h"
@@ -19,7 +20,8 @@ class TempFolder {
  public:
   TempFolder() {
     std::string pattern = (fs::temp_directory_path() / "quillane-registry-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
+    path_ = pattern;
   }
   ~TempFolder() {
     std::error_code ec;
