@@ -129,34 +129,19 @@ TEST_F(Persistence, ANewPortSavesSixBasicEntriesInOrder) {
 TEST_F(Persistence, AllGroupsSaveTwentyEightKeysInTableOrder) {
   port_.SetStoredProps(kAllGroups);
   port_.SaveToRegistryKey(registry_);
-  const std::vector<std::string> expected{"Port",
-                                          "BaudRate",
-                                          "StopBits",
-                                          "DataBits",
-                                          "Parity",
-                                          "FlowControl",
-                                          "EventChar",
-                                          "DiscardNull",
-                                          "Parity.Check",
-                                          "Parity.Replace",
-                                          "Parity.ReplaceChar",
-                                          "Buffer.OutputSize",
-                                          "Buffer.InputSize",
-                                          "Timeouts.ReadInterval",
-                                          "Timeouts.ReadTotalConstant",
-                                          "Timeouts.ReadTotalMultiplier",
-                                          "Timeouts.WriteTotalConstant",
-                                          "Timeouts.WriteTotalMultiplier",
-                                          "FlowControl.ControlRTS",
-                                          "FlowControl.ControlDTR",
-                                          "FlowControl.DSRSensitivity",
-                                          "FlowControl.OutCTSFlow",
-                                          "FlowControl.OutDSRFlow",
-                                          "FlowControl.TxContinueOnXoff",
-                                          "FlowControl.XonXoffIn",
-                                          "FlowControl.XonXoffOut",
-                                          "FlowControl.XoffChar",
-                                          "FlowControl.XonChar"};
+  // clang-format off
+  const std::vector<std::string> expected{
+      "Port", "BaudRate", "StopBits", "DataBits", "Parity", "FlowControl",
+      "EventChar", "DiscardNull",
+      "Parity.Check", "Parity.Replace", "Parity.ReplaceChar",
+      "Buffer.OutputSize", "Buffer.InputSize",
+      "Timeouts.ReadInterval", "Timeouts.ReadTotalConstant", "Timeouts.ReadTotalMultiplier",
+      "Timeouts.WriteTotalConstant", "Timeouts.WriteTotalMultiplier",
+      "FlowControl.ControlRTS", "FlowControl.ControlDTR", "FlowControl.DSRSensitivity",
+      "FlowControl.OutCTSFlow", "FlowControl.OutDSRFlow", "FlowControl.TxContinueOnXoff",
+      "FlowControl.XonXoffIn", "FlowControl.XonXoffOut", "FlowControl.XoffChar",
+      "FlowControl.XonChar"};
+  // clang-format on
   EXPECT_EQ(registry_.ValueNames(), expected);
   EXPECT_EQ(registry_.ReadValue("Timeouts.ReadInterval"),
             (platform::RegistryValue{platform::RegistryType::Dword, std::string(4, '\xFF')}));
