@@ -1,0 +1,81 @@
+// quillane: a PC that behaves like a small serial-line measuring device.
+//
+//   quillane [--headless] [--port NAME] [--baud RATE] [--simulate]
+//            [--link PATH] [--parameter-file PATH]
+//
+// Without --headless the window opens and the options preselect its
+// controls; with it the port is opened at start and the log goes to stdout.
+// Exit status: 0 on a clean end, 1 when the port cannot be opened, 2 for a
+// usage error or when no display is available for the window.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <iostream>
+
+#include "app/baud_rate_choice.h"
+#include "app/parameter_table.h"
+#include "app/program_options.h"
+#include "app/run_window.h"
+#include "app/shutdown_signals.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+void DefineOptions(CLI::App& cli, app::ProgramOptions& options, std::string& link,
+                   std::string& parameterFile) {
+  cli.set_version_flag("--version", "quillane " QUILLANE_VERSION);
+  cli.add_flag("--headless", options.headless, "Run without a window, logging to stdout");
+  cli.add_option("--port", options.port,
+                 "Port name: virtual (a new pseudo-terminal), COM1..COMn, or a device path")
+      ->default_str("virtual")
+      ->check([](const std::string& name) {
+        return name.find_first_not_of(" \t") == std::string::npos ? "the port name is empty" : "";
+      });
+  cli.add_option("--baud", options.baudRate, "Baud rate, any positive number")
+      ->default_str("9600")
+      ->check([](const std::string& rate) {
+        return app::ChooseBaudRate(rate) ? "" : "'" + rate + "' is not a valid baud rate";
+      });
+  cli.add_flag("--simulate", options.simulate, "Send a simulated temperature reading every second");
+  cli.add_option("--link", link,
+                 "With --headless and a virtual port: a symbolic link to its client side");
+  cli.add_option("--parameter-file", parameterFile,
+                 "Parameter file to use instead of the one next to the program");
+}
+
+// Rules that join several options.
+void CheckCombinations(const CLI::App& cli, const app::ProgramOptions& options) {
+  if (cli.count("--link") == 0) return;
+  if (!options.headless) throw CLI::ValidationError("--link", "needs --headless");
+  if (options.port != "virtual") throw CLI::ValidationError("--link", "needs --port virtual");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  app::ProgramOptions options;
+  std::string link;
+  std::string parameterFile;
+  CLI::App cli("A serial-line measuring device simulated on this computer", "quillane");
+  DefineOptions(cli, options, link, parameterFile);
+  try {
+    cli.parse(argc, argv);
+    CheckCombinations(cli, options);
+  } catch (const CLI::Success& done) {
+    return cli.exit(done);
+  } catch (const CLI::Error& error) {
+    cli.exit(error);
+    return kUsageError;
+  }
+  options.portGiven = cli.count("--port") > 0;
+  options.baudRateGiven = cli.count("--baud") > 0;
+  if (!link.empty()) options.link = link;
+  options.parameterFile = parameterFile.empty() ? app::DefaultParameterFilePath()
+                                                : std::filesystem::path(parameterFile);
+
+  // Before any thread starts, so that every thread inherits the blocked mask.
+  std::signal(SIGPIPE, SIG_IGN);
+  app::ShutdownSignals shutdownSignals;
+  return options.headless ? app::RunHeadless(options, shutdownSignals)
+                          : app::RunWindow(options, shutdownSignals, argc, argv);
+}

@@ -1,0 +1,98 @@
+#include "app/log_text.h"
+
+#include <array>
+
+namespace app {
+namespace {
+
+// 0x80 to 0x9F; 0 marks the bytes the code page leaves undefined.
+constexpr std::array<char32_t, 32> kHighControlRange = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool IsUndefined(unsigned char byte) {
+  return byte >= 0x80 && byte <= 0x9F && kHighControlRange[byte - 0x80] == 0;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  auto put = [&out](unsigned value) { out.push_back(static_cast<char>(value)); };
+  if (cp < 0x80) {
+    put(static_cast<unsigned>(cp));
+  } else if (cp < 0x800) {
+    put(0xC0 | (cp >> 6));
+    put(0x80 | (cp & 0x3F));
+  } else {
+    put(0xE0 | (cp >> 12));
+    put(0x80 | ((cp >> 6) & 0x3F));
+    put(0x80 | (cp & 0x3F));
+  }
+}
+
+void AppendHexEscape(std::string& out, unsigned char byte) {
+  constexpr std::string_view kDigits = "0123456789ABCDEF";
+  out += "\\x";
+  out.push_back(kDigits[byte >> 4]);
+  out.push_back(kDigits[byte & 0x0F]);
+}
+
+}  // namespace
+
+char32_t Windows1252ToCodePoint(unsigned char byte) {
+  if (byte >= 0x80 && byte <= 0x9F && !IsUndefined(byte)) return kHighControlRange[byte - 0x80];
+  return byte;
+}
+
+std::string EscapeLogLine(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (byte) {
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        if (byte < 0x20 || byte == 0x7F || IsUndefined(byte)) {
+          AppendHexEscape(out, byte);
+        } else {
+          AppendUtf8(out, Windows1252ToCodePoint(byte));
+        }
+    }
+  }
+  return out;
+}
+
+std::string LogLineToDisplayText(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (byte == '\r') {
+      out.push_back('\n');
+      if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    } else if (byte == '\n' || byte == '\t') {
+      out.push_back(static_cast<char>(byte));
+    } else if (byte < 0x20) {
+      AppendUtf8(out, 0x2400 + byte);
+    } else if (byte == 0x7F) {
+      AppendUtf8(out, 0x2421);
+    } else if (IsUndefined(byte)) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, Windows1252ToCodePoint(byte));
+    }
+  }
+  return out;
+}
+
+}  // namespace app

@@ -1,0 +1,21 @@
+// The program's command-line choices, as parsed by the entry point.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace app {
+
+struct ProgramOptions {
+  bool headless = false;
+  std::string port = "virtual";  // a port name as the port box takes it
+  bool portGiven = false;
+  std::string baudRate = "9600";  // a positive rate (checked by the parser)
+  bool baudRateGiven = false;
+  bool simulate = false;
+  std::optional<std::filesystem::path> link;  // headless, virtual port only
+  std::filesystem::path parameterFile;
+};
+
+}  // namespace app

@@ -1,0 +1,150 @@
+#include "app/server_window.h"
+
+#include <stdexcept>
+
+#include "app/baud_rate_choice.h"
+#include "platform/application.h"
+#include "platform/decimal_separator.h"
+
+namespace app {
+
+TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& application,
+                                   std::filesystem::path parameterFile)
+    : view_(view),
+      application_(application),
+      parameterFile_(std::move(parameterFile)),
+      protocol_(parameterTable_, *this, parameterFile_, platform::DecimalSeparator()) {
+  // The port's fixed settings: 9600 8N1, no flow control, every event
+  // watched and delivered in this thread.
+  ComPort1.SetBaudRate(cport::br9600);
+  ComPort1.SetPort("COM1");
+  ComPort1.Parity().SetBits(cport::prNone);
+  ComPort1.SetStopBits(cport::sbOneStopBit);
+  ComPort1.SetDataBits(cport::dbEight);
+  ComPort1.SetEvents(cport::AllComEvents);
+  auto& flow = ComPort1.FlowControl();
+  flow.SetOutCTSFlow(false);
+  flow.SetOutDSRFlow(false);
+  flow.SetControlDTR(cport::dtrDisable);
+  flow.SetControlRTS(cport::rtsDisable);
+  flow.SetXonXoffOut(false);
+  flow.SetXonXoffIn(false);
+  ComPort1.SetStoredProps(cport::TStoredProps{cport::spBasic});
+  ComPort1.SetTriggersOnRxChar(true);
+  ComPort1.SetOnRxChar(
+      [this](cport::TCustomComPort& sender, std::int32_t count) { ComPort1RxChar(sender, count); });
+}
+
+TfrmSerialServer::~TfrmSerialServer() {
+  application_.SetOnIdle(nullptr);
+}
+
+void TfrmSerialServer::FormCreate() {
+  ResetWindowState();
+  try {
+    for (const std::string& warning :
+         LoadOrCreateParameters(parameterTable_, parameterFile_, platform::DecimalSeparator())) {
+      view_.AddLogLine(warning);
+    }
+  } catch (...) {
+    // Shown, and start-up goes on: without the idle handler the simulation
+    // would silently never run.
+    application_.HandleException(std::current_exception());
+  }
+  application_.SetOnIdle([this](bool& done) { SimulationTick(done); });
+}
+
+void TfrmSerialServer::FormClose() {
+  try {
+    ComPort1.ClosePort();
+  } catch (...) {
+    // Closing the window never fails because of the port.
+  }
+}
+
+void TfrmSerialServer::ResetWindowState() {
+  protocol_.ClearLineAccumulator();
+  view_.ClearLog();
+  view_.ShowPortText(std::string(kSelectPortText));
+  view_.ShowBaudRateText(std::string(kSelectBaudRateText));
+  view_.SetOpenPortEnabled(false);
+  portChosen_ = false;
+  baudRateChosen_ = false;
+  RawCounter = 0;
+}
+
+void TfrmSerialServer::cbComPortNrChange(int index, const std::string& text) {
+  if (index >= 0) {
+    ComPort1.SetPort("COM" + std::to_string(index + 1));
+    portChosen_ = true;
+  } else {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+      portChosen_ = false;
+    } else {
+      ComPort1.SetPort(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+      portChosen_ = true;
+    }
+  }
+  UpdateOpenPortEnabled();
+}
+
+void TfrmSerialServer::cbBaudRateChange(int /*index*/, const std::string& text) {
+  const auto choice = ChooseBaudRate(text);
+  if (!choice) throw std::invalid_argument("'" + text + "' is not a valid baud rate");
+  ApplyBaudRate(ComPort1, *choice);
+  baudRateChosen_ = true;
+  UpdateOpenPortEnabled();
+}
+
+void TfrmSerialServer::btOpenPortClick() {
+  ComPort1.OpenPort();
+  if (!ComPort1.Connected()) {
+    view_.ShowErrorBox("error open port");
+    return;
+  }
+  view_.AddLogLine("com port open");
+  if (const std::string clientPath = ComPort1.ClientPath(); !clientPath.empty()) {
+    view_.AddLogLine("virtual port " + clientPath);
+  }
+}
+
+void TfrmSerialServer::btClosePortClick() {
+  ComPort1.ClosePort();
+  const bool stillConnected = ComPort1.Connected();
+  ResetWindowState();
+  application_.ProcessMessages();
+  if (stillConnected) {
+    view_.ShowErrorBox("error close port");
+  } else {
+    view_.AddLogLine("com port close");
+  }
+}
+
+void TfrmSerialServer::ComPort1RxChar(cport::TCustomComPort& /*Sender*/, std::int32_t Count) {
+  std::string chunk;
+  ComPort1.ReceiveText(chunk, Count);
+  protocol_.ReceiveChunk(chunk);
+}
+
+void TfrmSerialServer::UpdateOpenPortEnabled() {
+  view_.SetOpenPortEnabled(portChosen_ && baudRateChosen_);
+}
+
+void TfrmSerialServer::SendText(std::string_view bytes) {
+  ComPort1.SendText(std::string(bytes));
+}
+
+void TfrmSerialServer::AddLogLine(std::string_view line) {
+  view_.AddLogLine(line);
+}
+
+void TfrmSerialServer::ProcessMessages() {
+  application_.ProcessMessages();
+}
+
+void TfrmSerialServer::ReportError(std::exception_ptr error) {
+  application_.HandleException(std::move(error));
+}
+
+}  // namespace app

@@ -1,0 +1,55 @@
+// SIGINT and SIGTERM as a request to shut down cleanly.
+//
+// The constructor blocks both signals for the whole process, so it must run
+// in main before any thread starts (threads inherit the mask). Start hands
+// them to a watcher thread that sleeps on a signalfd and an eventfd (no
+// polling) and calls `onSignal` from that thread once per signal; the call
+// must be safe from any thread (platform::Application::Terminate is). Stop
+// (also run by the destructor) ends the watcher, after which `onSignal` is
+// never called again; the destructor also restores the signal mask. Errors
+// setting up the descriptors throw std::system_error.
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <thread>
+
+namespace platform {
+class Application;
+}
+
+namespace app {
+
+class ShutdownSignals {
+ public:
+  ShutdownSignals();
+  ~ShutdownSignals();
+  ShutdownSignals(const ShutdownSignals&) = delete;
+  ShutdownSignals& operator=(const ShutdownSignals&) = delete;
+
+  void Start(std::function<void()> onSignal);
+  void Stop();
+
+ private:
+  void Watch(const std::function<void()>& onSignal) const;
+
+  sigset_t previousMask_{};
+  int signalFd_ = -1;
+  int stopFd_ = -1;
+  std::thread watcher_;
+};
+
+// For its lifetime, a signal terminates `application` (its Run returns);
+// the watcher is stopped before the application can go away.
+class TerminateOnSignals {
+ public:
+  TerminateOnSignals(ShutdownSignals& shutdownSignals, platform::Application& application);
+  ~TerminateOnSignals() { signals_.Stop(); }
+  TerminateOnSignals(const TerminateOnSignals&) = delete;
+  TerminateOnSignals& operator=(const TerminateOnSignals&) = delete;
+
+ private:
+  ShutdownSignals& signals_;
+};
+
+}  // namespace app

@@ -1,0 +1,217 @@
+#include "app/server_window.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/application.h"
+#include "support/recording_view.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "quillane-window-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+class ServerWindow : public ::testing::Test {
+ protected:
+  ServerWindow() {
+    application.SetErrorDisplay([this](const std::string& message) { errors.push_back(message); });
+  }
+
+  TempDir dir;
+  fs::path parameterFile = dir.Path() / "quillane.ini";
+  platform::Application application;
+  std::vector<std::string> errors;
+  testing::RecordingView view;
+  TfrmSerialServer window{view, application, parameterFile};
+};
+
+// --- Choosing port and rate
+
+TEST_F(ServerWindow, OpenPortIsEnabledOnlyOncePortAndRateAreBothChosen) {
+  window.ResetWindowState();
+  window.cbComPortNrChange(0, "COM 1");
+  EXPECT_FALSE(view.openPortEnabled);
+  window.ResetWindowState();
+  window.cbBaudRateChange(0, "9600");
+  EXPECT_FALSE(view.openPortEnabled);
+  window.cbComPortNrChange(2, "COM 3");
+  EXPECT_TRUE(view.openPortEnabled);
+}
+
+TEST_F(ServerWindow, PortEntriesNameComPortsWithoutTheSpace) {
+  window.cbComPortNrChange(0, "COM 1");
+  EXPECT_EQ(window.ComPort1.Port(), "COM1");
+  window.cbComPortNrChange(9, "COM 10");
+  EXPECT_EQ(window.ComPort1.Port(), "COM10");
+}
+
+TEST_F(ServerWindow, TypedPortTextIsUsedAsTyped) {
+  for (const char* name : {"/dev/ttyUSB0", "COM3", "virtual"}) {
+    window.cbComPortNrChange(-1, name);
+    EXPECT_EQ(window.ComPort1.Port(), name);
+  }
+  window.cbComPortNrChange(-1, "  /dev/ttyS1\t");
+  EXPECT_EQ(window.ComPort1.Port(), "/dev/ttyS1");
+}
+
+TEST_F(ServerWindow, EmptyTypedPortUnchoosesThePort) {
+  window.cbComPortNrChange(-1, "virtual");
+  window.cbBaudRateChange(0, "9600");
+  ASSERT_TRUE(view.openPortEnabled);
+  window.cbComPortNrChange(-1, "  ");
+  EXPECT_FALSE(view.openPortEnabled);
+  EXPECT_EQ(window.ComPort1.Port(), "virtual");
+}
+
+struct BaudEntry {
+  int index;
+  std::string text;
+  cport::TBaudRate expected;
+};
+
+class ServerWindowBaudEntries : public ServerWindow,
+                                public ::testing::WithParamInterface<BaudEntry> {};
+
+TEST_P(ServerWindowBaudEntries, SetsTheNamedRate) {
+  window.ComPort1.SetBaudRate(cport::br110);
+  window.cbBaudRateChange(GetParam().index, GetParam().text);
+  EXPECT_EQ(window.ComPort1.BaudRate(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, ServerWindowBaudEntries,
+                         ::testing::Values(BaudEntry{0, "9600", cport::br9600},
+                                           BaudEntry{1, "38400", cport::br38400},
+                                           BaudEntry{2, "115200", cport::br115200},
+                                           BaudEntry{-1, "57600", cport::br57600},
+                                           BaudEntry{-1, "19200", cport::br19200}));
+
+TEST_F(ServerWindow, TypedRateWithoutNameIsCustom) {
+  window.cbBaudRateChange(-1, "250000");
+  EXPECT_EQ(window.ComPort1.BaudRate(), cport::brCustom);
+  EXPECT_EQ(window.ComPort1.CustomBaudRate(), 250000);
+}
+
+TEST_F(ServerWindow, TypedTextThatIsNoRateIsReportedAndChangesNothing) {
+  window.cbComPortNrChange(0, "COM 1");
+  window.ComPort1.SetBaudRate(cport::br38400);
+  for (const char* text : {"fast", "", "0", "-9600", "96OO"}) {
+    EXPECT_THROW(window.cbBaudRateChange(-1, text), std::invalid_argument) << text;
+    EXPECT_EQ(window.ComPort1.BaudRate(), cport::br38400);
+    EXPECT_FALSE(view.openPortEnabled) << "the rate must not count as chosen";
+  }
+}
+
+// --- Reset and start-up
+
+TEST_F(ServerWindow, ResetReturnsToTheNothingChosenState) {
+  window.cbComPortNrChange(1, "COM 2");
+  window.cbBaudRateChange(1, "38400");
+  view.AddLogLine("something");
+  window.RawCounter = 17;
+  window.ResetWindowState();
+  EXPECT_THAT(view.log, IsEmpty());
+  EXPECT_EQ(view.portText, "select port");
+  EXPECT_EQ(view.baudRateText, "select baud rate");
+  EXPECT_FALSE(view.openPortEnabled);
+  EXPECT_EQ(window.RawCounter, 0);
+  // The component keeps what was chosen; choosing one box again is not enough.
+  EXPECT_EQ(window.ComPort1.Port(), "COM2");
+  EXPECT_EQ(window.ComPort1.BaudRate(), cport::br38400);
+  window.cbComPortNrChange(1, "COM 2");
+  EXPECT_FALSE(view.openPortEnabled);
+}
+
+TEST_F(ServerWindow, FirstStartCreatesTheParameterFileWithDefaults) {
+  window.FormCreate();
+  EXPECT_TRUE(fs::exists(parameterFile));
+  EXPECT_EQ(window.Parameters()[15], -20.0f);
+  EXPECT_EQ(window.Parameters()[19], 0.549f);
+  EXPECT_THAT(errors, IsEmpty());
+}
+
+// The idle handler is observable through the simulation box it reads.
+void RunUntilIdleHandlerRuns(platform::Application& application, testing::RecordingView& view) {
+  view.onSimulationQuery = [&application] { application.Terminate(); };
+  application.Run();
+}
+
+TEST_F(ServerWindow, StartUpErrorIsShownAndTheIdleHandlerStillInstalled) {
+  fs::create_directory(parameterFile);  // cannot be read as a file, nor replaced by one
+  window.FormCreate();
+  ASSERT_EQ(errors.size(), 1u);
+  RunUntilIdleHandlerRuns(application, view);
+  EXPECT_GE(view.simulationQueries, 1);
+}
+
+TEST_F(ServerWindow, ParameterLoadWarningIsLogged) {
+  std::ofstream(parameterFile) << "[parameter]\npar A=1e39\npar O=-20\n";
+  window.FormCreate();
+  EXPECT_THAT(errors, IsEmpty());
+  ASSERT_EQ(view.log.size(), 1u);
+  EXPECT_THAT(view.log[0], HasSubstr("par A"));
+  EXPECT_EQ(window.Parameters()[1], 0.0f);
+  EXPECT_EQ(window.Parameters()[15], -20.0f);
+}
+
+// --- Port control without a device
+
+TEST_F(ServerWindow, OpenFailureGoesToTheCallerWithoutBoxOrLogLine) {
+  window.FormCreate();
+  window.cbComPortNrChange(-1, (dir.Path() / "no-such-tty").string());
+  window.cbBaudRateChange(0, "9600");
+  try {
+    window.btOpenPortClick();
+    FAIL() << "no error";
+  } catch (const cport::EComPort& error) {
+    EXPECT_EQ(error.ComErrorCode(), 1);
+    EXPECT_EQ(error.SystemErrorCode(), 2);
+  }
+  EXPECT_THAT(view.log, IsEmpty());
+  EXPECT_THAT(view.errorBoxes, IsEmpty());
+}
+
+TEST_F(ServerWindow, ClosingAClosedPortLogsOnlyTheClose) {
+  window.FormCreate();
+  view.AddLogLine("earlier");
+  window.btClosePortClick();
+  EXPECT_THAT(view.log, ElementsAre("com port close"));
+  EXPECT_THAT(view.errorBoxes, IsEmpty());
+}
+
+TEST_F(ServerWindow, SimulationWaitsForAnOpenPort) {
+  view.simulation = true;
+  bool done = true;
+  window.SimulationTick(done);
+  EXPECT_TRUE(done);
+  EXPECT_THAT(view.log, IsEmpty());
+  EXPECT_EQ(window.RawCounter, 0);
+}
+
+}  // namespace
+}  // namespace app
