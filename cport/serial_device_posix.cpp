@@ -101,12 +101,15 @@ bool IsPseudoTerminalSlave(int fd) {
          major == kLegacySlaveMajor;
 }
 
-PosixLine::PosixLine(UniqueFd fd, SerialDriver& driver)
+PosixLine::PosixLine(UniqueFd fd, SerialDriver& driver, std::shared_ptr<IoStats> stats)
     : fd_(std::move(fd)),
       driver_(driver),
       pseudoTerminal_(IsPseudoTerminalSlave(fd_.Get())),
       io_(fd_.Get(), driver,
-          {.watchErrorCounters = true, .extraFd = -1, .onExtraReadable = {}, .stats = {}}) {}
+          {.watchErrorCounters = true,
+           .extraFd = -1,
+           .onExtraReadable = {},
+           .stats = std::move(stats)}) {}
 
 PosixLine::~PosixLine() {
   Close();
@@ -232,7 +235,8 @@ DWORD PosixLine::Close() {
   return ERROR_SUCCESS;
 }
 
-DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDevice>& device) {
+DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDevice>& device,
+                      std::shared_ptr<IoStats>& stats) {
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return OpenFailure(errno);
   if (::isatty(fd.Get()) == 0) return Failure(device::ERROR_GEN_FAILURE, ENOTTY);
@@ -242,13 +246,20 @@ DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDev
   ::ioctl(fd.Get(), TIOCEXCL);
   if (const DWORD result = MakeRaw(fd.Get()); result != ERROR_SUCCESS) return result;
 
+  auto counters = std::make_shared<IoStats>();
   auto driver = std::make_unique<SerialDriver>();
-  auto line = std::make_unique<PosixLine>(std::move(fd), *driver);
+  auto line = std::make_unique<PosixLine>(std::move(fd), *driver, counters);
   PosixLine& started = *line;
   driver->AttachWire(std::move(line));
   started.Start();
+  stats = std::move(counters);
   device = std::move(driver);
   return ERROR_SUCCESS;
+}
+
+DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDevice>& device) {
+  std::shared_ptr<IoStats> stats;
+  return OpenPosixDevice(path, device, stats);
 }
 
 }  // namespace cport::detail

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,7 +34,7 @@ bool IsPseudoTerminalSlave(int fd);
 class PosixLine final : public Wire {
  public:
   // Takes an open, locked tty. Start once the driver holds the line.
-  PosixLine(UniqueFd fd, SerialDriver& driver);
+  PosixLine(UniqueFd fd, SerialDriver& driver, std::shared_ptr<IoStats> stats);
   ~PosixLine() override;
 
   void Start();
@@ -62,5 +63,9 @@ class PosixLine final : public Wire {
   std::condition_variable watchEndedChanged_;
   bool watchEnded_ = false;  // guarded by watchMutex_
 };
+
+// Opens a tty as OpenPosixDevice does and hands back its I/O counters too.
+DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDevice>& device,
+                      std::shared_ptr<IoStats>& stats);
 
 }  // namespace cport::detail

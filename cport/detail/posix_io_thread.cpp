@@ -84,7 +84,10 @@ void PosixIoThread::Run() {
       if ((revents & POLLNVAL) != 0) {
         LostLine();
       } else if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-        ReadAvailable();
+        // A hang-up or error that leaves nothing to read would be reported
+        // again at once by every poll: take it as the end of the line.
+        const bool gotSomething = ReadAvailable();
+        if (!gotSomething && !hungUp_ && (revents & (POLLHUP | POLLERR)) != 0) LostLine();
       }
       if ((revents & POLLOUT) != 0) waitingForRoom_ = false;
     }
@@ -93,8 +96,9 @@ void PosixIoThread::Run() {
   }
 }
 
-void PosixIoThread::ReadAvailable() {
+bool PosixIoThread::ReadAvailable() {
   std::array<BYTE, kChunk> buffer;
+  bool gotSomething = false;
   for (int i = 0; i < kReadsPerWake; ++i) {
     const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
     if (got > 0) {
@@ -109,13 +113,15 @@ void PosixIoThread::ReadAvailable() {
         }
       }
       Deliver({buffer.data(), static_cast<std::size_t>(got)}, delta);
+      gotSomething = true;
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && errno == EAGAIN) return;
+    if (got < 0 && errno == EAGAIN) return gotSomething;
     LostLine();  // a read of 0 or EIO: the other end hung up
-    return;
+    return true;
   }
+  return gotSomething;
 }
 
 void PosixIoThread::Deliver(std::span<const BYTE> bytes, const Counters& delta) {

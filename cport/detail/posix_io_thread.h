@@ -68,7 +68,8 @@ class PosixIoThread final : private ParmrkSink {
   };
 
   void Run();
-  void ReadAvailable();
+  // False when nothing was read and the line did not end.
+  bool ReadAvailable();
   void Deliver(std::span<const BYTE> bytes, const Counters& delta);
   void Drain();
   void LostLine();

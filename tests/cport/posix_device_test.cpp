@@ -17,6 +17,7 @@
 #include "cport/detail/posix_fd.h"
 #include "cport/detail/termios2_rate.h"
 #include "cport/serial_device.h"
+#include "cport/serial_device_posix.h"
 
 namespace cport::detail {
 namespace {
@@ -73,7 +74,9 @@ constexpr COMMTIMEOUTS kPatientReads{0, 0, 10000, 0, 10000};
 
 class PosixDevice : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(OpenPosixDevice(pty_.slavePath, device_), ERROR_SUCCESS); }
+  void SetUp() override {
+    ASSERT_EQ(OpenPosixDevice(pty_.slavePath, device_, stats_), ERROR_SUCCESS);
+  }
   void TearDown() override {
     if (device_) {
       EXPECT_EQ(device_->CloseHandle(), ERROR_SUCCESS);
@@ -90,6 +93,7 @@ class PosixDevice : public testing::Test {
 
   PtyPair pty_;
   std::unique_ptr<SerialDevice> device_;
+  std::shared_ptr<IoStats> stats_;
 };
 
 TEST_F(PosixDevice, SettingsReadBackThroughTheMasterAreRawAt115200) {
@@ -201,6 +205,12 @@ TEST_F(PosixDevice, HangUpEndsReadsWithDeviceNotConnected) {
   std::string line = "x";
   DWORD written = 0;
   EXPECT_EQ(device_->WriteFile(line.data(), 1, &written, nullptr), ERROR_DEVICE_NOT_CONNECTED);
+  // The hang-up was seen once; the descriptor is no longer watched, so the
+  // I/O thread sleeps instead of waking for the same hang-up forever.
+  const std::uint64_t wakeups = stats_->wakeups;
+  EXPECT_LE(wakeups, 3u);
+  EXPECT_EQ(device_->ReadFile(buffer.data(), 4, &read, nullptr), ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_EQ(stats_->wakeups, wakeups);
 }
 
 TEST(PosixDeviceOpen, MissingDeviceIsFileNotFound) {
