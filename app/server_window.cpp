@@ -110,6 +110,14 @@ void TfrmSerialServer::btOpenPortClick() {
 }
 
 void TfrmSerialServer::btClosePortClick() {
+  if (rxCharDepth_ > 0) {
+    closeClickPending_ = true;
+    return;
+  }
+  ClosePortNow();
+}
+
+void TfrmSerialServer::ClosePortNow() {
   ComPort1.ClosePort();
   const bool stillConnected = ComPort1.Connected();
   ResetWindowState();
@@ -122,9 +130,25 @@ void TfrmSerialServer::btClosePortClick() {
 }
 
 void TfrmSerialServer::ComPort1RxChar(cport::TCustomComPort& /*Sender*/, std::int32_t Count) {
+  ++rxCharDepth_;
+  const struct Leave {
+    TfrmSerialServer& window;
+    ~Leave() { window.LeaveRxChar(); }
+  } leave{*this};
   std::string chunk;
   ComPort1.ReceiveText(chunk, Count);
   protocol_.ReceiveChunk(chunk);
+}
+
+// A close clicked during the handler is queued behind the delivery: the
+// queue is served once the delivery has returned and the event thread has
+// stopped waiting for us.
+void TfrmSerialServer::LeaveRxChar() {
+  if (--rxCharDepth_ > 0 || !closeClickPending_) return;
+  closeClickPending_ = false;
+  application_.QueueCall([this, alive = std::weak_ptr<int>(alive_)] {
+    if (!alive.expired()) ClosePortNow();
+  });
 }
 
 void TfrmSerialServer::UpdateOpenPortEnabled() {

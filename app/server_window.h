@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "app/command_protocol.h"
@@ -55,6 +56,9 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   // throws std::invalid_argument and changes nothing.
   void cbBaudRateChange(int index, const std::string& text) override;
   void btOpenPortClick() override;
+  // Asked while a received chunk is being handled (the user clicked during
+  // its message handling), the click is carried out once that handler has
+  // returned: the port cannot close while its event thread waits for us.
   void btClosePortClick() override;
 
   // OnRxChar: reads what is waiting and hands it to the protocol.
@@ -77,6 +81,8 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   void ReportError(std::exception_ptr error) override;
 
   void UpdateOpenPortEnabled();
+  void ClosePortNow();
+  void LeaveRxChar();
 
   ServerView& view_;
   platform::Application& application_;
@@ -85,6 +91,10 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   CommandProtocol protocol_;
   bool portChosen_ = false;
   bool baudRateChosen_ = false;
+  int rxCharDepth_ = 0;  // ComPort1RxChar calls in progress
+  bool closeClickPending_ = false;
+  // Expires with the window, so that a queued click finds it gone.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
  public:
   // Declared last so it is destroyed first: closing the port ends event

@@ -7,10 +7,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <stdexcept>
+#include <thread>
 
+#include "app/temperature_simulation.h"
+#include "cport/serial_device_memory.h"
 #include "platform/application.h"
+#include "platform/tick_count.h"
 #include "support/recording_view.h"
+#include "support/serve_until.h"
 
 namespace app {
 namespace {
@@ -211,6 +217,194 @@ TEST_F(ServerWindow, SimulationWaitsForAnOpenPort) {
   EXPECT_TRUE(done);
   EXPECT_THAT(view.log, IsEmpty());
   EXPECT_EQ(window.RawCounter, 0);
+}
+
+// --- With an open port (a memory line plays the client)
+
+class ServerWindowOpen : public ServerWindow {
+ protected:
+  void SetUp() override {
+    window.FormCreate();
+    window.cbComPortNrChange(-1, line.Name());
+    window.cbBaudRateChange(0, "9600");
+    window.btOpenPortClick();
+    ASSERT_TRUE(window.ComPort1.Connected());
+  }
+
+  // Sends `bytes` as the client and serves deliveries until `logLines` more
+  // lines have been logged.
+  void Receive(std::string_view bytes, std::size_t logLines) {
+    const std::size_t target = view.log.size() + logLines;
+    ASSERT_TRUE(line.Inject(bytes));
+    ASSERT_TRUE(testing::ServeUntil(application, [&] { return view.log.size() >= target; }));
+  }
+
+  // One simulation tick whose wait is ended by the driven clock.
+  void Tick(bool& done) {
+    application.QueueCall([this] { clock.Advance(1000); });
+    window.SimulationTick(done);
+  }
+
+  cport::device::MemoryLine line{"h8-window-line"};
+  platform::FakeTickClock clock{0xFFFFFC00u};
+};
+
+TEST_F(ServerWindowOpen, OpeningLogsAndOpeningAgainOnlyLogsAgain) {
+  EXPECT_THAT(view.log, ElementsAre("com port open"));
+  EXPECT_TRUE(view.openPortEnabled);
+  window.btOpenPortClick();
+  EXPECT_THAT(view.log, ElementsAre("com port open", "com port open"));
+  const auto names = line.CallNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "CreateFileA"), 1);
+}
+
+TEST_F(ServerWindowOpen, ReceivedLineIsLoggedCarriedOutAndAnswered) {
+  Receive("A;12.5\r\n", 2);
+  EXPECT_THAT(view.log, ElementsAre("com port open", "received A;12.5\r\n", "command number 1"));
+  EXPECT_EQ(window.Parameters()[1], 12.5f);
+  ASSERT_TRUE(line.WaitForWritten(4));
+  EXPECT_EQ(line.Written(), "ok\r\n");
+}
+
+TEST_F(ServerWindowOpen, ClosingResetsTheWindowAndLogsOnlyTheClose) {
+  Receive("a\r\n", 2);
+  window.btClosePortClick();
+  EXPECT_FALSE(window.ComPort1.Connected());
+  EXPECT_THAT(view.log, ElementsAre("com port close"));
+  EXPECT_EQ(view.portText, "select port");
+  EXPECT_EQ(view.baudRateText, "select baud rate");
+  EXPECT_FALSE(view.openPortEnabled);
+  EXPECT_THAT(view.errorBoxes, IsEmpty());
+}
+
+TEST_F(ServerWindowOpen, CloseClickedWhileAChunkIsHandledWaitsForTheHandler) {
+  // The click arrives while the handler lets the application handle messages.
+  window.ComPort1.SetOnRxChar([this](cport::TCustomComPort& sender, std::int32_t count) {
+    application.QueueCall([this] { window.btClosePortClick(); });
+    window.ComPort1RxChar(sender, count);
+  });
+  ASSERT_TRUE(line.Inject("?\r\n"));
+  ASSERT_TRUE(testing::ServeUntil(application, [&] { return !window.ComPort1.Connected(); }));
+  EXPECT_EQ(line.Written(), "quillane, V 1.0\r\n");
+  EXPECT_THAT(view.log, ElementsAre("com port close"));
+  EXPECT_THAT(view.errorBoxes, IsEmpty());
+}
+
+TEST_F(ServerWindowOpen, ReadingsFollowTheSweepAndAreLoggedAndSent) {
+  view.simulation = true;
+  bool done = true;
+  Tick(done);
+  EXPECT_FALSE(done);
+  done = true;
+  Tick(done);
+  EXPECT_FALSE(done);
+  EXPECT_THAT(view.log, ElementsAre("com port open",
+                                    "raw  4 T -17.80\xB0"
+                                    "C",
+                                    "raw  8 T -15.61\xB0"
+                                    "C"));
+  ASSERT_TRUE(line.WaitForWritten(19));
+  EXPECT_THAT(line.Written(), ::testing::StartsWith("-17.8040008544922\r\n-15.6"));
+  EXPECT_EQ(window.RawCounter, 8);
+}
+
+TEST_F(ServerWindowOpen, ReadingComesNoSoonerThanASecond) {
+  view.simulation = true;
+  const std::uint32_t start = clock.Now();
+  std::uint32_t loggedAt = start;
+  view.onLog = [&](const std::string&) { loggedAt = clock.Now(); };
+  std::promise<void> mostOfTheSecond;
+  application.QueueCall([&] {
+    clock.Advance(999);
+    mostOfTheSecond.set_value();
+  });
+  std::thread lastMillisecond([&, passed = mostOfTheSecond.get_future()]() mutable {
+    passed.wait();
+    clock.Advance(1);
+  });
+  bool done = true;
+  window.SimulationTick(done);
+  lastMillisecond.join();
+  EXPECT_GE(platform::TicksSince(start, loggedAt), 1000u);
+}
+
+TEST_F(ServerWindowOpen, UntickedBoxSendsNothing) {
+  bool done = true;
+  window.SimulationTick(done);
+  EXPECT_TRUE(done);
+  EXPECT_THAT(view.log, ElementsAre("com port open"));
+  EXPECT_EQ(line.Written(), "");
+}
+
+TEST_F(ServerWindowOpen, ReadingOverflowSendsNothingAndTriesAgainNextTime) {
+  Receive("S;1e38\r\n", 2);
+  ASSERT_TRUE(line.WaitForWritten(4));
+  line.TakeWritten();
+  const auto logged = view.log.size();
+  view.simulation = true;
+  bool done = true;
+  EXPECT_THROW(Tick(done), std::overflow_error);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(window.RawCounter, 4);
+  EXPECT_EQ(view.log.size(), logged);
+  EXPECT_EQ(line.Written(), "");
+}
+
+TEST_F(ServerWindowOpen, PortClosedDuringTheWaitStillLogsTheReadingThenTheSendFails) {
+  view.simulation = true;
+  application.QueueCall([this] {
+    window.btClosePortClick();
+    clock.Advance(1000);
+  });
+  bool done = true;
+  try {
+    window.SimulationTick(done);
+    FAIL() << "the reading was sent on a closed port";
+  } catch (const cport::EComPort& error) {
+    EXPECT_EQ(error.ComErrorCode(), 24);
+  }
+  EXPECT_THAT(view.log, ElementsAre("com port close",
+                                    "raw  4 T -17.80\xB0"
+                                    "C"));
+}
+
+TEST_F(ServerWindowOpen, ClosingAndReopeningStartsTheSweepAgain) {
+  view.simulation = true;
+  bool done = true;
+  Tick(done);
+  Tick(done);
+  window.btClosePortClick();
+  EXPECT_EQ(window.RawCounter, 0);
+  window.cbComPortNrChange(-1, line.Name());
+  window.cbBaudRateChange(0, "9600");
+  window.btOpenPortClick();
+  Tick(done);
+  EXPECT_EQ(view.log.back(),
+            "raw  4 T -17.80\xB0"
+            "C");
+}
+
+TEST_F(ServerWindow, OpenThatFailsWithoutAnErrorShowsTheBox) {
+  window.FormCreate();
+  window.ComPort1.SetOnException([](cport::TCustomComPort&, cport::TComExceptions,
+                                    const std::string&, std::int64_t, const std::string&) {});
+  window.cbComPortNrChange(-1, (dir.Path() / "no-such-tty").string());
+  window.cbBaudRateChange(0, "9600");
+  window.btOpenPortClick();
+  EXPECT_THAT(view.errorBoxes, ElementsAre("error open port"));
+  EXPECT_THAT(view.log, IsEmpty());
+}
+
+TEST_F(ServerWindow, VirtualPortLogsItsClientPathAfterOpening) {
+  window.FormCreate();
+  window.cbComPortNrChange(-1, "virtual");
+  window.cbBaudRateChange(0, "9600");
+  window.btOpenPortClick();
+  ASSERT_EQ(view.log.size(), 2u);
+  EXPECT_EQ(view.log[0], "com port open");
+  EXPECT_EQ(view.log[1], "virtual port " + window.ComPort1.ClientPath());
+  EXPECT_TRUE(fs::exists(window.ComPort1.ClientPath()));
+  window.FormClose();
 }
 
 }  // namespace

@@ -20,7 +20,10 @@ class RecordingView : public ServerView {
     if (onSimulationQuery) onSimulationQuery();
     return simulation;
   }
-  void AddLogLine(std::string_view line) override { log.emplace_back(line); }
+  void AddLogLine(std::string_view line) override {
+    log.emplace_back(line);
+    if (onLog) onLog(log.back());
+  }
   void ClearLog() override { log.clear(); }
   void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
 
@@ -30,6 +33,7 @@ class RecordingView : public ServerView {
   bool simulation = false;
   mutable int simulationQueries = 0;
   std::function<void()> onSimulationQuery;
+  std::function<void(const std::string&)> onLog;
   std::vector<std::string> log;
   std::vector<std::string> errorBoxes;
 };
