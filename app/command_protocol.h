@@ -62,7 +62,7 @@ class ProtocolHost {
 
 inline constexpr std::string_view kIdentifyReply = "quillane, V 1.0\r\n";
 // Bytes of one line kept before its line feed; the rest is dropped.
-inline constexpr std::size_t kMaxLineLength = 64 * 1024;
+inline constexpr std::size_t kMaxLineLength = std::size_t{64} * 1024;
 
 class CommandProtocol {
  public:

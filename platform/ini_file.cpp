@@ -71,6 +71,13 @@ std::string ReadWholeFile(const std::filesystem::path& path, bool& missing) {
   return contents;
 }
 
+std::string Join(std::string_view a, std::string_view b, std::string_view c) {
+  std::string joined;
+  joined.reserve(a.size() + b.size() + c.size());
+  joined.append(a).append(b).append(c);
+  return joined;
+}
+
 std::optional<std::int32_t> ParseHex(std::string_view digits, bool negative) {
   std::uint32_t value = 0;
   const auto [end, error] =
@@ -223,6 +230,10 @@ void IniFile::CheckWritable(std::string_view section, std::string_view key,
   }
 }
 
+IniFile::Line IniFile::KeyLine(std::string_view key, std::string_view value) {
+  return Line{LineKind::kKey, Join(key, "=", value), std::string(key), std::string(value)};
+}
+
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   CheckWritable(section, key, value);
   const std::size_t sectionLine = FindSection(section);
@@ -230,10 +241,8 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
       lines_.push_back(Line{LineKind::kOther, {}, {}, {}});
     }
-    lines_.push_back(
-        Line{LineKind::kSection, "[" + std::string(section) + "]", std::string(section), {}});
-    lines_.push_back(Line{LineKind::kKey, std::string(key) + "=" + std::string(value),
-                          std::string(key), std::string(value)});
+    lines_.push_back(Line{LineKind::kSection, Join("[", section, "]"), std::string(section), {}});
+    lines_.push_back(KeyLine(key, value));
     modified_ = true;
     return;
   }
@@ -242,7 +251,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     Line& line = lines_[keyLine];
     if (line.value == value) return;
     line.value = value;
-    line.text = line.name + "=" + line.value;
+    line.text = Join(line.name, "=", line.value);
     modified_ = true;
     return;
   }
@@ -250,9 +259,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
   std::size_t insertAt = SectionEnd(sectionLine);
   while (insertAt > sectionLine + 1 && Trim(lines_[insertAt - 1].text).empty())
     --insertAt;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                Line{LineKind::kKey, std::string(key) + "=" + std::string(value), std::string(key),
-                     std::string(value)});
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), KeyLine(key, value));
   modified_ = true;
 }
 

@@ -8,9 +8,10 @@
 // keys (comments, blank lines, text before the first section) are kept as
 // they are. A write changes the key in place, adds a new key after the last
 // line of its section, or adds a new section at the end of the file, so
-// every other line and its order survive. Files with CR LF or LF line ends
-// are read; a rewritten file keeps the line end of its first line (LF for a
-// new file) and a leading UTF-8 byte order mark if it had one.
+// every other line and its order survive (a new section follows a blank
+// line). Files with CR LF or LF line ends are read; a rewritten file keeps
+// the line end of its first line (LF for a new file) and a leading UTF-8
+// byte order mark if it had one.
 //
 // Writes stay in memory until UpdateFile, which replaces the file
 // atomically: the new contents go to a temporary file in the same folder,
@@ -89,6 +90,7 @@ class IniFile {
   };
   static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
+  static Line KeyLine(std::string_view key, std::string_view value);
   void Parse(std::string_view contents);
   std::string Serialize() const;
   std::size_t FindSection(std::string_view section) const;
