@@ -1,7 +1,6 @@
 // The tty backend against pseudo-terminal pairs made here: the slave is
 // opened as the port, the test drives the master.
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -35,21 +33,6 @@ struct PtyPair {
     std::array<char, 128> name{};
     EXPECT_EQ(::ptsname_r(master.Get(), name.data(), name.size()), 0);
     slavePath = name.data();
-  }
-
-  // What the port sent, up to `count` bytes, waiting at most a generous deadline.
-  std::string ReadFromPort(std::size_t count) const {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-      pollfd fd{master.Get(), POLLIN, 0};
-      if (::poll(&fd, 1, 10000) <= 0) break;
-      std::array<char, 256> buffer;
-      const ssize_t n = ::read(master.Get(), buffer.data(), buffer.size());
-      if (n <= 0) break;
-      got.append(buffer.data(), static_cast<std::size_t>(n));
-    }
-    return got;
   }
 
   void WriteToPort(const std::string& bytes) const {
@@ -141,19 +124,6 @@ TEST_F(PosixDevice, RefusedSettingLeavesTheLineAsItWas) {
   termios tio{};
   ASSERT_EQ(::tcgetattr(pty_.master.Get(), &tio), 0);
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
-}
-
-TEST_F(PosixDevice, BytesFromTheMasterArriveAndBytesWrittenReachIt) {
-  ASSERT_EQ(device_->SetCommState(LineAt(115200)), ERROR_SUCCESS);
-  ASSERT_EQ(device_->SetCommTimeouts(kPatientReads), ERROR_SUCCESS);
-  pty_.WriteToPort(std::string("hello\r\n\xff", 8));
-  EXPECT_EQ(Read(8), std::string("hello\r\n\xff", 8)) << "raw: no CR/LF translation";
-
-  const std::string reply = "ok\r\n";
-  DWORD written = 0;
-  ASSERT_EQ(device_->WriteFile(reply.data(), 4, &written, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(written, 4u);
-  EXPECT_EQ(pty_.ReadFromPort(4), reply) << "OPOST off: no CR added";
 }
 
 TEST_F(PosixDevice, ParityCheckingDecodesTheDoubledMarkByte) {
