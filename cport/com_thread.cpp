@@ -21,18 +21,20 @@ constexpr std::array<DWORD, 10> kDeliveryOrder = {
     device::EV_CTS, device::EV_DSR,    device::EV_RXFLAG,  device::EV_RLSD,  device::EV_RX80FULL};
 
 // Shows an exception that escaped a delivery. The error display belongs to
-// the user-interface thread; from the event thread it is queued there, so the
-// thread goes back to watching at once.
-void ShowDeliveryError(std::exception_ptr error) {
+// the user-interface thread; from the event thread the display is
+// synchronised there, and the thread goes back to watching once it is done
+// (as it does after a delivery under smThreadSync). The exception object
+// stays with one thread at a time.
+void ShowDeliveryError(const std::exception_ptr& error) {
   platform::Application& app = platform::App();
   if (app.IsUIThread()) {
-    app.HandleException(std::move(error));
+    app.HandleException(error);
     return;
   }
   try {
-    app.QueueCall([error] { platform::App().HandleException(error); });
+    app.Synchronize([&error] { platform::App().HandleException(error); });
   } catch (...) {
-    // No memory left to queue it: the watch matters more than the report.
+    // The user-interface thread has ended: nobody is left to show it to.
   }
 }
 
