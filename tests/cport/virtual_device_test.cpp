@@ -140,6 +140,28 @@ TEST_F(VirtualDevice, ClientThatStopsReadingNeverStallsWrites) {
   EXPECT_GT(counters_->dropped.load(), 0u);
 }
 
+TEST_F(VirtualDevice, WithOutputFlowControlNothingIsDroppedAndWritesWaitForTheClient) {
+  DCB dcb;
+  dcb.BaudRate = 9600;
+  dcb.Flags = DCB_fBinary | DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << DCB_fRtsControlShift);
+  dcb.ByteSize = 8;
+  dcb.XonChar = 17;
+  dcb.XoffChar = 19;
+  ASSERT_EQ(device_->SetCommState(dcb), ERROR_SUCCESS);
+  ASSERT_EQ(device_->SetCommTimeouts({0, 0, 10000, 0, 300}), ERROR_SUCCESS);
+  UniqueFd client = Attach();
+  std::string pattern(1 << 20, '\0');
+  for (std::size_t i = 0; i < pattern.size(); ++i)
+    pattern[i] = static_cast<char>(i % 251);
+  // The client reads nothing: the write ends short when its timeout runs out.
+  const DWORD written = Write(pattern);
+  EXPECT_LT(written, pattern.size());
+  EXPECT_GT(written, 0u);
+  // Every byte reported written reaches the client, in order, once it reads.
+  EXPECT_EQ(ReadClient(client.Get(), written), pattern.substr(0, written));
+  EXPECT_EQ(counters_->dropped.load(), 0u);
+}
+
 TEST_F(VirtualDevice, StaleOutputIsFlushedWhenAClientAttaches) {
   EXPECT_EQ(Write("stale"), 5u);
   EXPECT_TRUE(Eventually([&] { return OutputQueued() == 0; }));
