@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 
 #include "app/gui/qt_message_pump.h"
@@ -23,6 +24,13 @@ namespace app::gui {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A new folder under the system's temporary folder.
+fs::path MakeTempDir(const std::string& prefix) {
+  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
 
 bool ServeUntil(platform::Application& application, const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -40,8 +48,6 @@ bool ServeUntil(platform::Application& application, const std::function<bool()>&
 class WindowWithPort : public ::testing::Test {
  protected:
   WindowWithPort() {
-    std::string pattern = (fs::temp_directory_path() / "quillane-gui-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
     application.SetPump(std::make_unique<QtMessagePump>());
     application.SetErrorDisplay([this](const std::string& message) { errors.push_back(message); });
     view.SetHandlers(&window);
@@ -65,7 +71,7 @@ class WindowWithPort : public ::testing::Test {
     ASSERT_TRUE(window.ComPort1.Connected());
   }
 
-  fs::path dir;
+  fs::path dir = MakeTempDir("quillane-gui");
   platform::Application application;
   std::vector<std::string> errors;
   ServerMainWindow view{

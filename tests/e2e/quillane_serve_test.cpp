@@ -1,0 +1,129 @@
+// The built program serving a virtual port, driven by a client on its link.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "child_process.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+// A new folder under the system's temporary folder.
+fs::path MakeTempDir(const std::string& prefix) {
+  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+class Served : public ::testing::Test {
+ protected:
+  ~Served() override {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+
+  // Starts the program and waits until it names its client path.
+  void Start(bool simulate = false) {
+    std::vector<std::string> args = {
+        QUILLANE_BINARY, "--headless",  "--port",           "virtual",
+        "--link",        link.string(), "--parameter-file", parameterFile.string()};
+    if (simulate) args.push_back("--simulate");
+    program.emplace(args);
+    ASSERT_EQ(program->ReadLine(), "com port open");
+    const auto path = program->ReadLine();
+    ASSERT_TRUE(path && path->rfind("virtual port /dev/", 0) == 0) << path.value_or("(none)");
+    ASSERT_EQ(fs::read_symlink(link).string(), path->substr(13));
+    client.emplace(link.string());
+  }
+
+  fs::path dir = MakeTempDir("quillane-e2e");
+  fs::path link = dir / "quillane.tty";
+  fs::path parameterFile = dir / "quillane.ini";
+  std::optional<ChildProcess> program;
+  std::optional<SerialClient> client;
+};
+
+TEST_F(Served, IdentifiesAndSetsAndGets) {
+  Start();
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+  client->Send("A;12.5\r\n");
+  EXPECT_EQ(client->Reply(), "ok\r\n");
+  client->Send("a\r\n");
+  EXPECT_EQ(client->Reply(), "12.5\r\n");
+  client->Send("s\r\n");
+  EXPECT_EQ(client->Reply(), "0.549000024795532\r\n");
+  client->Send("A;\r\n");
+  EXPECT_EQ(client->Reply(), "error\r\n");
+  EXPECT_TRUE(program->ReadLineStartingWith("received A;12.5\\r\\n"));
+  EXPECT_EQ(program->ReadLine(), "command number 1");
+}
+
+TEST_F(Served, PipelinedLinesAreAnsweredInOrder) {
+  Start();
+  client->Send("A;1\r\nB;2,5\r\na\r\nb\r\n?\r\n");
+  EXPECT_EQ(client->Reply(), "ok\r\n");
+  EXPECT_EQ(client->Reply(), "ok\r\n");
+  EXPECT_EQ(client->Reply(), "1\r\n");
+  EXPECT_EQ(client->Reply(), "2.5\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+TEST_F(Served, SaveWritesTheParameterFile) {
+  Start();
+  ASSERT_TRUE(fs::exists(parameterFile)) << "created with the defaults at start";
+  client->Send("S;0.5\r\n$\r\n");
+  EXPECT_EQ(client->Reply(), "ok\r\n");
+  EXPECT_EQ(client->Reply(), "ok\r\n");
+  std::stringstream contents;
+  contents << std::ifstream(parameterFile).rdbuf();
+  EXPECT_THAT(contents.str(), HasSubstr("[parameter]"));
+  EXPECT_THAT(contents.str(), HasSubstr("par S=0.5"));
+  EXPECT_THAT(contents.str(), HasSubstr("par O=-20"));
+  EXPECT_TRUE(program->ReadLineStartingWith("save parameter"));
+}
+
+TEST_F(Served, ReadingsComeUnaskedAndCommandsAreAnsweredBetweenThem) {
+  Start(/*simulate=*/true);
+  EXPECT_EQ(client->Reply(), "-17.8040008544922\r\n");
+  EXPECT_EQ(program->ReadLineStartingWith("raw  "), "raw  4 T -17.80\u00B0C");
+  // Asked right after a reading, the answer comes before the next one.
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+  EXPECT_THAT(client->Reply(), ::testing::StartsWith("-15.6"));
+}
+
+TEST_F(Served, SigtermClosesThePortRemovesTheLinkAndExitsCleanly) {
+  Start();
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->Wait(), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_EQ(program->Stderr(), "");
+}
+
+TEST_F(Served, SigintToo) {
+  Start(/*simulate=*/true);
+  program->Signal(SIGINT);
+  EXPECT_EQ(program->Wait(), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST_F(Served, AnExistingLinkIsReplaced) {
+  fs::create_symlink("/nonexistent", link);
+  Start();
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+}  // namespace
+}  // namespace e2e
