@@ -1,5 +1,6 @@
 #include "app/float_text.h"
 
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -26,22 +27,65 @@ struct Decimal {
   int exponent;
 };
 
+// to_chars' scientific text ("d.ddde+XX" or "de-XX") as digits and the
+// exponent of 0.d1...dn x 10^e; `digits` must hold 17.
+int ReadScientific(const char* text, const char* end, char* digits, int& exponent) {
+  int count = 0;
+  const char* p = text;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') digits[count++] = *p;
+  }
+  ++p;
+  if (*p == '+') ++p;
+  std::from_chars(p, end, exponent);
+  ++exponent;
+  return count;
+}
+
+// Keeps the first 15 of `digits`, adding one unit to the 15th when `up`.
+void RoundTo15(char* digits, int& exponent, bool up) {
+  if (up) {
+    int i = kSignificantDigits - 1;
+    while (i >= 0 && digits[i] == '9')
+      digits[i--] = '0';
+    if (i >= 0) {
+      ++digits[i];
+    } else {  // 999...9 became 1000...0
+      digits[0] = '1';
+      ++exponent;
+    }
+  }
+}
+
 Decimal Decompose(double value) {
-  // "d.dddddddddddddde+XX": 15 significant digits, correctly rounded.
   char text[40];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
-                                    kSignificantDigits - 1);
-  Decimal decimal{};
-  decimal.digits[0] = text[0];
-  std::memcpy(decimal.digits + 1, text + 2, kSignificantDigits - 1);
-  decimal.count = kSignificantDigits;
-  while (decimal.count > 1 && decimal.digits[decimal.count - 1] == '0')
-    --decimal.count;
-  const char* exponentText = text + 2 + (kSignificantDigits - 1) + 1;  // after the "e"
-  if (*exponentText == '+') ++exponentText;
+  char digits[17];
   int exponent = 0;
-  std::from_chars(exponentText, result.ptr, exponent);
-  decimal.exponent = exponent + 1;
+  auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+  int count = ReadScientific(text, result.ptr, digits, exponent);
+  // The shortest text S that reads back as a normal double v is within v's
+  // rounding interval, and no shorter text is. With at most 15 digits, S is
+  // closer to v than half a unit of the 15th digit, so it is the 15-digit
+  // rounding. With 16 or 17 digits, S and v round alike unless S is itself
+  // the midpoint between two 15-digit values (16th digit 5, no 17th): any
+  // other midpoint between v and S would have been a shorter or closer
+  // choice. Subnormals and that tie take the slower exact rounding.
+  const bool normal = value >= DBL_MIN;
+  const bool tie = count == 16 && digits[15] == '5';
+  if (!normal || tie) {
+    result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
+                           kSignificantDigits - 1);
+    count = ReadScientific(text, result.ptr, digits, exponent);
+  } else if (count > kSignificantDigits) {
+    RoundTo15(digits, exponent, digits[kSignificantDigits] >= '5');
+    count = kSignificantDigits;
+  }
+  Decimal decimal{};
+  while (count > 1 && digits[count - 1] == '0')
+    --count;
+  std::memcpy(decimal.digits, digits, static_cast<std::size_t>(count));
+  decimal.count = count;
+  decimal.exponent = exponent;
   return decimal;
 }
 

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace app {
@@ -128,6 +132,29 @@ TEST(FloatText, RoundTripsEverySingleExactlyEnough) {
     const std::optional<double> back = TextToFloat(FloatToText(value, ','), ',');
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(NarrowToSingle(*back), value);
+  }
+}
+
+// Any double: the text is the C library's 15-digit rounding ("%.14e").
+TEST(FloatToText, AgreesWithTheCLibraryRounding) {
+  std::mt19937_64 random(20240601);
+  // Ties at the 16th digit, carries into a new leading digit, then random
+  // doubles and widened singles.
+  const double fixed[] = {1234567890123455.0, 1234567890123465.0,  0.9999999999999995,
+                          9999999999999999.0, 0.30000000000000004, 123456.78901234567};
+  for (int i = 0; i < 200000; ++i) {
+    const std::uint64_t bits = random();
+    double value = std::bit_cast<double>(bits);
+    if (i < static_cast<int>(std::size(fixed))) value = fixed[i];
+    if (i % 2 == 1)
+      value = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+    if (!std::isfinite(value)) continue;
+    char reference[40];
+    std::snprintf(reference, sizeof reference, "%.14e", value);
+    const std::string text = FloatToText(value, '.');
+    // Extended precision tells apart any two different 15-digit decimals.
+    ASSERT_EQ(std::strtold(text.c_str(), nullptr), std::strtold(reference, nullptr))
+        << reference << " " << text;
   }
 }
 
