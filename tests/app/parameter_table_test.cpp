@@ -158,7 +158,7 @@ TEST_F(ParameterFileTest, FailedSaveRaisesTheIniErrorAndKeepsTheOldFile) {
   EXPECT_EQ(ReadFile(), kFirstStartFile);
 }
 
-TEST(Defaults, ApplyOnlyOffsetAndGain) {
+TEST(ParameterDefaults, ApplyOnlyOffsetAndGain) {
   ParameterTable table{};
   table.fill(3.0f);
   ApplyDefaultParameters(table);
