@@ -71,7 +71,7 @@ Decimal Decompose(double value) {
   // other midpoint between v and S would have been a shorter or closer
   // choice. Subnormals and that tie take the slower exact rounding.
   const bool normal = value >= DBL_MIN;
-  const bool tie = count == 16 && digits[15] == '5';
+  const bool tie = count == kSignificantDigits + 1 && digits[kSignificantDigits] == '5';
   if (!normal || tie) {
     result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
                            kSignificantDigits - 1);
