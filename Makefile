@@ -1,5 +1,5 @@
 # The front door. Every target installs what it needs first.
-.PHONY: all deps run test test-asan test-tsan bench fuzz soak format clean
+.PHONY: all deps run test test-asan test-tsan bench fuzz fuzz-smoke soak format clean
 
 JOBS ?= $(shell nproc)
 
@@ -29,6 +29,19 @@ bench: deps
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
 	scripts/run-bench.sh build/bench
+
+# Each fuzz target for FUZZ_SECONDS over its corpus copy in build/fuzz.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target quillane_fuzzers
+	scripts/fuzz-run.sh build/fuzz $(FUZZ_SECONDS)
+
+# The CI smoke: every in-tree seed plus a few seconds of fuzzing per target.
+fuzz-smoke: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target quillane_fuzzers
+	scripts/fuzz-smoke.sh build/fuzz
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
