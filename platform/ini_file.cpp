@@ -136,7 +136,10 @@ void IniFile::Parse(std::string_view contents) {
     const std::size_t end = contents.find('\n');
     std::string_view text = contents.substr(0, end);
     contents.remove_prefix(end == std::string_view::npos ? contents.size() : end + 1);
-    if (text.ends_with('\r')) text.remove_suffix(1);
+    // Every CR before the LF belongs to the line end: one kept in the text
+    // would be read as the line end after a rewrite and change the value.
+    while (text.ends_with('\r'))
+      text.remove_suffix(1);
 
     Line line{LineKind::kOther, std::string(text), {}, {}};
     const std::string_view trimmed = Trim(text);
