@@ -78,6 +78,21 @@ std::string Join(std::string_view a, std::string_view b, std::string_view c) {
   return joined;
 }
 
+bool IsQuoted(std::string_view text) {
+  return text.size() >= 2 && text.front() == '"' && text.back() == '"';
+}
+
+// A stored value in double quotes reads without them, so blanks around a
+// value survive a round trip.
+std::string_view Unquote(std::string_view text) {
+  return IsQuoted(text) ? text.substr(1, text.size() - 2) : text;
+}
+
+std::string Quote(std::string_view value) {
+  if (Trim(value) == value && !IsQuoted(value)) return std::string(value);
+  return Join("\"", value, "\"");
+}
+
 std::optional<std::int32_t> ParseHex(std::string_view digits, bool negative) {
   std::uint32_t value = 0;
   const auto [end, error] =
@@ -150,7 +165,7 @@ void IniFile::Parse(std::string_view contents) {
     } else if (!trimmed.starts_with(';') && equals != std::string_view::npos && equals > 0) {
       line.kind = LineKind::kKey;
       line.name = Trim(trimmed.substr(0, equals));
-      line.value = Trim(trimmed.substr(equals + 1));
+      line.value = Unquote(Trim(trimmed.substr(equals + 1)));
     }
     lines_.push_back(std::move(line));
   }
@@ -227,14 +242,13 @@ void IniFile::CheckWritable(std::string_view section, std::string_view key,
       key.find_first_of("=\r\n") != std::string_view::npos) {
     fail("the key \"" + std::string(key) + "\"");
   }
-  if (Trim(value) != value || value.find_first_of(kLineBreaks) != std::string_view::npos) {
-    fail("a value with line breaks or surrounding blanks under the key \"" + std::string(key) +
-         "\"");
+  if (value.find_first_of(kLineBreaks) != std::string_view::npos) {
+    fail("a value with line breaks under the key \"" + std::string(key) + "\"");
   }
 }
 
 IniFile::Line IniFile::KeyLine(std::string_view key, std::string_view value) {
-  return Line{LineKind::kKey, Join(key, "=", value), std::string(key), std::string(value)};
+  return Line{LineKind::kKey, Join(key, "=", Quote(value)), std::string(key), std::string(value)};
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -254,7 +268,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     Line& line = lines_[keyLine];
     if (line.value == value) return;
     line.value = value;
-    line.text = Join(line.name, "=", line.value);
+    line.text = Join(line.name, "=", Quote(line.value));
     modified_ = true;
     return;
   }

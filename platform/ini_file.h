@@ -6,7 +6,9 @@
 // first occurrence wins when a name repeats. Keys and values are read with
 // surrounding blanks removed. Lines that are neither section headers nor
 // keys (comments, blank lines, text before the first section) are kept as
-// they are. A write changes the key in place, adds a new key after the last
+// they are. A value in double quotes reads without them; a written value
+// with surrounding blanks or quotes is quoted so that it reads back as
+// written. A write changes the key in place, adds a new key after the last
 // line of its section, or adds a new section at the end of the file, so
 // every other line and its order survive (a new section follows a blank
 // line). Files with CR LF or LF line ends are read; a rewritten file keeps
