@@ -79,6 +79,10 @@ void PosixIoThread::Run() {
       decoding_ = parityMarks_;
       decoder_.Reset();
     }
+    // The extra descriptor first: a virtual port's client attaching flushes
+    // stale output, and that must happen before the client's first bytes are
+    // read, or the flush could take the reply to them.
+    if (options_.extraFd >= 0 && fds[extraIndex].revents != 0) options_.onExtraReadable();
     if (!hungUp_ && lineIndex < count) {
       const short revents = fds[lineIndex].revents;
       if ((revents & POLLNVAL) != 0) {
@@ -91,7 +95,6 @@ void PosixIoThread::Run() {
       }
       if ((revents & POLLOUT) != 0) waitingForRoom_ = false;
     }
-    if (options_.extraFd >= 0 && fds[extraIndex].revents != 0) options_.onExtraReadable();
     if (!hungUp_ && !waitingForRoom_) Drain();
   }
 }

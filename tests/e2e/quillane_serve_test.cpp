@@ -25,6 +25,15 @@ fs::path MakeTempDir(const std::string& prefix) {
 
 class Served : public ::testing::Test {
  protected:
+  void TearDown() override {
+    if (!HasFailure() || !program) return;
+    program->Signal(SIGTERM);
+    program->Wait();
+    std::string seen;
+    for (const std::string& line : program->LinesSeen())
+      seen += line + "\n";
+    ADD_FAILURE() << "program output:\n" << seen << program->Stdout() << program->Stderr();
+  }
   ~Served() override {
     std::error_code ignored;
     fs::remove_all(dir, ignored);
