@@ -3,6 +3,9 @@
 # being worked on never stops the other units' tests from building.
 function(quillane_add_tests dir)
   cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
   file(GLOB test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp")
   file(GLOB test_helpers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/support/*.cpp")
   foreach(src IN LISTS test_sources)
@@ -13,7 +16,7 @@ function(quillane_add_tests dir)
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
                                             quillane_warnings)
     target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/${dir}")
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}"
-                         TIMEOUT 300)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300 LABELS "${ARG_LABELS}")
   endforeach()
 endfunction()
