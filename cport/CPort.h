@@ -643,6 +643,9 @@ class TCustomComPort : public TComponent {
 class TComPort : public TCustomComPort {
  public:
   using TCustomComPort::TCustomComPort;
+  // Closes the port while the whole object still exists: the event thread
+  // may be calling into it until the close has stopped it.
+  ~TComPort() override;
 
  protected:
   void DescribePublished(std::vector<PublishedSetting>& out) const override;

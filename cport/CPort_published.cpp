@@ -6,6 +6,14 @@
 
 namespace cport {
 
+TComPort::~TComPort() {
+  try {
+    ClosePort();
+  } catch (...) {
+    // Destruction cannot report; the base class releases what is left.
+  }
+}
+
 void TComPort::DescribePublished(std::vector<PublishedSetting>& out) const {
   TComponent::DescribePublished(out);
   const auto add = [&out](std::string name, bool streamed) {
