@@ -25,6 +25,17 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
 
+# The repeated-use tests (suites named *Soak, which also run in `make test` at
+# their quick size), SOAK_FACTOR times longer, under both sanitizer builds.
+SOAK_FACTOR ?= 10
+soak: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	QUILLANE_SOAK_FACTOR=$(SOAK_FACTOR) ctest --preset asan -R 'Soak\.'
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS)
+	QUILLANE_SOAK_FACTOR=$(SOAK_FACTOR) ctest --preset tsan -R 'Soak\.'
+
 bench: deps
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)

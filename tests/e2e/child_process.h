@@ -114,6 +114,7 @@ class ChildProcess {
   const std::vector<std::string>& LinesSeen() const { return lines_; }
 
   void Signal(int signal) { ::kill(pid_, signal); }
+  pid_t Pid() const { return pid_; }
 
   // Waits for the exit and returns the status (128 + n for signal n), after
   // collecting the rest of stdout and stderr; -1 when it does not end.
@@ -181,6 +182,14 @@ class SerialClient {
   void Send(const std::string& bytes) {
     if (::write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
       throw std::runtime_error("short write");
+    }
+  }
+  // Throws away whatever the line holds right now, without waiting.
+  void Discard() {
+    buffer_.clear();
+    pollfd p{fd_, POLLIN, 0};
+    char chunk[4096];
+    while (::poll(&p, 1, 0) > 0 && ::read(fd_, chunk, sizeof chunk) > 0) {
     }
   }
   // The next reply, CR LF included; "" when none comes.

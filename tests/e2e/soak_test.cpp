@@ -1,0 +1,264 @@
+// The built program under sustained and hostile use on a virtual port: many
+// short client sessions, a flood of random bytes, and a client that stops
+// reading. The device must stay alive, keep its descriptors, use no CPU
+// while nobody talks to it, and answer promptly afterwards.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../soak_rounds.h"
+#include "child_process.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kIdentity = "quillane, V 1.0\r\n";
+
+fs::path MakeTempDir(const std::string& prefix) {
+  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+std::size_t OpenDescriptors(pid_t pid) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry :
+       fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    ++n;
+  return n;
+}
+
+// User plus system time of the process, in clock ticks.
+std::uint64_t CpuTicks(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The command name may hold blanks and parentheses: count fields after the last ')'.
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i < 14; ++i)
+    fields >> field;  // state ... cmajflt
+  std::uint64_t utime = 0;
+  std::uint64_t stime = 0;
+  fields >> utime >> stime;
+  return utime + stime;
+}
+
+// Reads the program's log on a thread of its own, so a chatty program never
+// blocks on a full pipe, and lets the test wait for a line.
+class LogWatcher {
+ public:
+  explicit LogWatcher(ChildProcess& program) : program_(program), thread_([this] { Collect(); }) {}
+  ~LogWatcher() {
+    if (!thread_.joinable()) return;
+    program_.Signal(SIGKILL);  // the test failed early: end the log
+    thread_.join();
+  }
+  LogWatcher(const LogWatcher&) = delete;
+  LogWatcher& operator=(const LogWatcher&) = delete;
+
+  // Waits until a line after the last one found equals `line`.
+  bool WaitForLine(const std::string& line) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kPatience, [&] {
+      for (; next_ < lines_.size(); ++next_) {
+        if (lines_[next_] == line) {
+          ++next_;
+          return true;
+        }
+      }
+      return ended_;
+    }) && !ended_;
+  }
+  // Waits up to `window` for any new line; true when one came.
+  bool AnyLineWithin(std::chrono::milliseconds window) {
+    std::unique_lock lock(mutex_);
+    const std::size_t seen = lines_.size();
+    return changed_.wait_for(lock, window, [&] { return lines_.size() > seen || ended_; });
+  }
+  // Waits for the program to close its output (after it was told to end).
+  void Join() { thread_.join(); }
+
+ private:
+  void Collect() {
+    const auto never = Clock::now() + std::chrono::hours(24);
+    while (auto line = program_.ReadLine(never)) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(std::move(*line));
+      changed_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    changed_.notify_all();
+  }
+
+  ChildProcess& program_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+  std::size_t next_ = 0;
+  bool ended_ = false;
+  std::thread thread_;
+};
+
+class Soak : public ::testing::Test {
+ protected:
+  ~Soak() override {
+    watcher.reset();
+    program.reset();
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+
+  // Starts the program, waits until it names its client path, and hands its
+  // log to a watcher.
+  void Start() {
+    program.emplace(std::vector<std::string>{QUILLANE_BINARY, "--headless", "--port", "virtual",
+                                             "--link", link.string(), "--parameter-file",
+                                             (dir / "quillane.ini").string()});
+    ASSERT_EQ(program->ReadLine(), "com port open");
+    const auto path = program->ReadLine();
+    ASSERT_TRUE(path && path->rfind("virtual port /dev/", 0) == 0) << path.value_or("(none)");
+    watcher.emplace(*program);
+  }
+
+  // Ends the program as a service manager would; it must exit cleanly.
+  void Stop() {
+    program->Signal(SIGTERM);
+    watcher->Join();
+    watcher.reset();
+    EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(program->Stderr(), "");
+  }
+
+  fs::path dir = MakeTempDir("quillane-soak");
+  fs::path link = dir / "quillane.tty";
+  std::optional<ChildProcess> program;
+  std::optional<LogWatcher> watcher;
+};
+
+TEST_F(Soak, AThousandShortSessionsKeepDescriptorsAndLeaveTheDeviceIdle) {
+  Start();
+  const pid_t pid = program->Pid();
+  const auto session = [&](int i) {
+    SerialClient client(link.string());
+    client.Send("a\r\n");
+    ASSERT_EQ(client.Reply(), "0\r\n") << "session " << i;
+  };
+  session(0);
+  const std::size_t descriptors = OpenDescriptors(pid);
+  const int sessions = soak::Rounds(1000);
+  for (int i = 1; i < sessions; ++i) {
+    session(i);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_EQ(OpenDescriptors(pid), descriptors);
+
+  // Nobody attached: no thread of the device may wake. A second of quiet
+  // (ended early by any log line, which would itself be a fault) must cost
+  // next to nothing; a spinning thread would use about a hundred ticks.
+  for (int i = 0; i < sessions; ++i)
+    ASSERT_TRUE(watcher->WaitForLine("command number 2")) << "the log of session " << i;
+  const std::uint64_t before = CpuTicks(pid);
+  EXPECT_FALSE(watcher->AnyLineWithin(std::chrono::seconds(1)));
+  EXPECT_LT(CpuTicks(pid) - before, 5u);
+
+  SerialClient client(link.string());
+  client.Send("?\r\n");
+  EXPECT_EQ(client.Reply(), kIdentity);
+  Stop();
+}
+
+// Sends `request` and reads replies until one ends with `answer`; replies
+// to earlier requests (or cut short by a full line) come first. False when
+// none comes in time.
+bool AnswersWith(SerialClient& client, const std::string& request, const std::string& answer) {
+  client.Send(request);
+  for (std::string reply = client.Reply(); !reply.empty(); reply = client.Reply()) {
+    if (reply.ends_with(answer)) return true;
+  }
+  return false;
+}
+
+TEST_F(Soak, ARandomFloodWithTheClientReadingLeavesTheDeviceAnswering) {
+  Start();
+  SerialClient client(link.string());
+  std::mutex mutex;
+  std::condition_variable identified;
+  bool done = false;
+  std::thread flood([&] {
+    std::mt19937 random(20240607);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::string chunk(4096, '\0');
+    for (int i = 0, chunks = soak::Rounds(768); i < chunks; ++i) {  // 3 MiB
+      for (char& c : chunk) {
+        c = static_cast<char>(byte(random));
+        // A random line that reads as an identify request would end the
+        // reader early.
+        if (c == '?') c = '!';
+      }
+      client.Send(chunk);
+    }
+    // Faster than it is read, the flood overruns the device's input queue,
+    // and an overrun loses bytes (as on a wire): ask until an answer comes.
+    std::unique_lock lock(mutex);
+    for (int attempt = 0; attempt < 20 && !done; ++attempt) {
+      client.Send("\r\n?\r\n");
+      identified.wait_for(lock, std::chrono::seconds(1), [&] { return done; });
+    }
+  });
+  // Replies (mostly "error") are read while the flood goes on.
+  std::size_t replies = 0;
+  for (std::string reply = client.Reply(); !reply.empty(); reply = client.Reply()) {
+    if (reply == kIdentity) break;
+    ++replies;
+  }
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  identified.notify_all();
+  flood.join();
+  EXPECT_GT(replies, 100u);
+  EXPECT_TRUE(AnswersWith(client, "B;2.5\r\nb\r\n", "2.5\r\n"));
+  Stop();
+}
+
+TEST_F(Soak, AClientThatStopsReadingDoesNotStallTheDevice) {
+  Start();
+  SerialClient client(link.string());
+  // About 340 KB of replies (times the soak factor), far more than the line holds, none read. The
+  // requests go in batches the device's input queue can hold, each once the
+  // log shows the last one carried out.
+  std::string batch;
+  for (int i = 0; i < 200; ++i)
+    batch += "?\r\n";
+  for (int round = 0, rounds = soak::Rounds(100); round < rounds; ++round) {
+    client.Send(batch);
+    for (int i = 0; i < 200; ++i)
+      ASSERT_TRUE(watcher->WaitForLine("command number 4")) << "round " << round;
+  }
+  client.Send("C;77\r\nD;1\r\n");
+  // The second line is only taken once the first one has been answered.
+  ASSERT_TRUE(watcher->WaitForLine("received D;1\\r\\n"));
+  // Reading again (what came while the line was full is gone, as on a
+  // wire), the client is answered at once.
+  client.Discard();
+  EXPECT_TRUE(AnswersWith(client, "c\r\n", "77\r\n"));
+  Stop();
+}
+
+}  // namespace
+}  // namespace e2e
