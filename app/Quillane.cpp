@@ -2,6 +2,7 @@
 //
 //   quillane [--headless] [--port NAME] [--baud RATE] [--simulate]
 //            [--link PATH] [--parameter-file PATH]
+//            [--port-settings FILE] [--save-port-settings FILE]
 //
 // Without --headless the window opens and the options preselect its
 // controls; with it the port is opened at start and the log goes to stdout.
@@ -21,8 +22,14 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-void DefineOptions(CLI::App& cli, app::ProgramOptions& options, std::string& link,
-                   std::string& parameterFile) {
+struct PathOptions {
+  std::string link;
+  std::string parameterFile;
+  std::string portSettings;
+  std::string savePortSettings;
+};
+
+void DefineOptions(CLI::App& cli, app::ProgramOptions& options, PathOptions& paths) {
   cli.set_version_flag("--version", "quillane " QUILLANE_VERSION);
   cli.add_flag("--headless", options.headless, "Run without a window, logging to stdout");
   cli.add_option("--port", options.port,
@@ -37,10 +44,15 @@ void DefineOptions(CLI::App& cli, app::ProgramOptions& options, std::string& lin
         return app::ChooseBaudRate(rate) ? "" : "'" + rate + "' is not a valid baud rate";
       });
   cli.add_flag("--simulate", options.simulate, "Send a simulated temperature reading every second");
-  cli.add_option("--link", link,
+  cli.add_option("--link", paths.link,
                  "With --headless and a virtual port: a symbolic link to its client side");
-  cli.add_option("--parameter-file", parameterFile,
+  cli.add_option("--parameter-file", paths.parameterFile,
                  "Parameter file to use instead of the one next to the program");
+  cli.add_option("--port-settings", paths.portSettings,
+                 "INI file whose [ComPort1] section sets the port before it opens")
+      ->check(CLI::ExistingFile);
+  cli.add_option("--save-port-settings", paths.savePortSettings,
+                 "Write the port's settings as an INI file and exit");
 }
 
 // Rules that join several options.
@@ -54,10 +66,9 @@ void CheckCombinations(const CLI::App& cli, const app::ProgramOptions& options) 
 
 int main(int argc, char** argv) {
   app::ProgramOptions options;
-  std::string link;
-  std::string parameterFile;
+  PathOptions paths;
   CLI::App cli("A serial-line measuring device simulated on this computer", "quillane");
-  DefineOptions(cli, options, link, parameterFile);
+  DefineOptions(cli, options, paths);
   try {
     cli.parse(argc, argv);
     CheckCombinations(cli, options);
@@ -69,9 +80,14 @@ int main(int argc, char** argv) {
   }
   options.portGiven = cli.count("--port") > 0;
   options.baudRateGiven = cli.count("--baud") > 0;
-  if (!link.empty()) options.link = link;
-  options.parameterFile = parameterFile.empty() ? app::DefaultParameterFilePath()
-                                                : std::filesystem::path(parameterFile);
+  if (!paths.link.empty()) options.link = paths.link;
+  options.parameterFile = paths.parameterFile.empty() ? app::DefaultParameterFilePath()
+                                                      : std::filesystem::path(paths.parameterFile);
+  if (!paths.portSettings.empty()) options.portSettings = paths.portSettings;
+  if (!paths.savePortSettings.empty()) {
+    options.savePortSettings = paths.savePortSettings;
+    return app::RunSavePortSettings(options);
+  }
 
   // Before any thread starts, so that every thread inherits the blocked mask.
   std::signal(SIGPIPE, SIG_IGN);

@@ -16,6 +16,8 @@ struct ProgramOptions {
   bool simulate = false;
   std::optional<std::filesystem::path> link;  // headless, virtual port only
   std::filesystem::path parameterFile;
+  std::optional<std::filesystem::path> portSettings;      // loaded before the port opens
+  std::optional<std::filesystem::path> savePortSettings;  // written, then the program ends
 };
 
 }  // namespace app

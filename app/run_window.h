@@ -11,6 +11,10 @@ namespace app {
 // 0 after SIGINT or SIGTERM; 1 when the port cannot be opened or linked.
 int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals);
 
+// Writes the port settings the other options give (see --save-port-settings)
+// and returns 0, or 1 with the reason on stderr.
+int RunSavePortSettings(const ProgramOptions& options);
+
 // 0 when the window was closed or a signal asked to stop; 2 without a
 // display (or in a build without the window).
 int RunWindow(const ProgramOptions& options, ShutdownSignals& shutdownSignals, int& argc,

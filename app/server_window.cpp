@@ -8,29 +8,32 @@
 
 namespace app {
 
-TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& application,
-                                   std::filesystem::path parameterFile)
-    : view_(view),
-      application_(application),
-      parameterFile_(std::move(parameterFile)),
-      protocol_(parameterTable_, *this, parameterFile_, platform::DecimalSeparator()) {
-  // The port's fixed settings: 9600 8N1, no flow control, every event
-  // watched and delivered in this thread.
-  ComPort1.SetBaudRate(cport::br9600);
-  ComPort1.SetPort("COM1");
-  ComPort1.Parity().SetBits(cport::prNone);
-  ComPort1.SetStopBits(cport::sbOneStopBit);
-  ComPort1.SetDataBits(cport::dbEight);
-  ComPort1.SetEvents(cport::AllComEvents);
-  auto& flow = ComPort1.FlowControl();
+void ApplyFixedPortSettings(cport::TComPort& port) {
+  port.SetName("ComPort1");
+  port.SetBaudRate(cport::br9600);
+  port.SetPort("COM1");
+  port.Parity().SetBits(cport::prNone);
+  port.SetStopBits(cport::sbOneStopBit);
+  port.SetDataBits(cport::dbEight);
+  port.SetEvents(cport::AllComEvents);
+  auto& flow = port.FlowControl();
   flow.SetOutCTSFlow(false);
   flow.SetOutDSRFlow(false);
   flow.SetControlDTR(cport::dtrDisable);
   flow.SetControlRTS(cport::rtsDisable);
   flow.SetXonXoffOut(false);
   flow.SetXonXoffIn(false);
-  ComPort1.SetStoredProps(cport::TStoredProps{cport::spBasic});
-  ComPort1.SetTriggersOnRxChar(true);
+  port.SetStoredProps(cport::TStoredProps{cport::spBasic});
+  port.SetTriggersOnRxChar(true);
+}
+
+TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& application,
+                                   std::filesystem::path parameterFile)
+    : view_(view),
+      application_(application),
+      parameterFile_(std::move(parameterFile)),
+      protocol_(parameterTable_, *this, parameterFile_, platform::DecimalSeparator()) {
+  ApplyFixedPortSettings(ComPort1);
   ComPort1.SetOnRxChar(
       [this](cport::TCustomComPort& sender, std::int32_t count) { ComPort1RxChar(sender, count); });
 }

@@ -31,6 +31,11 @@ namespace app {
 inline constexpr std::string_view kSelectPortText = "select port";
 inline constexpr std::string_view kSelectBaudRateText = "select baud rate";
 
+// The window's port settings: named ComPort1, 9600 8N1, no flow control,
+// every event watched and delivered in the user-interface thread, only the
+// basic group stored.
+void ApplyFixedPortSettings(cport::TComPort& port);
+
 class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
  public:
   // `view` and `application` must outlive the window; the parameter table

@@ -8,6 +8,7 @@
 
 #include "app/gui/qt_message_pump.h"
 #include "app/gui/server_main_window.h"
+#include "app/port_settings_file.h"
 #include "app/server_window.h"
 #include "platform/application.h"
 
@@ -65,6 +66,13 @@ int RunWindow(const ProgramOptions& options, ShutdownSignals& shutdownSignals, i
     application.Terminate();
   });
   window.FormCreate();
+  if (options.portSettings) {
+    try {
+      LoadPortSettingsFile(window.ComPort1, *options.portSettings);
+    } catch (...) {
+      application.HandleException(std::current_exception());
+    }
+  }
   view.show();
   if (options.portGiven) view.ChoosePort(options.port);
   if (options.baudRateGiven) view.ChooseBaudRate(options.baudRate);

@@ -6,6 +6,7 @@
 #include "app/headless/console_view.h"
 #include "app/headless/flushing_pump.h"
 #include "app/headless/virtual_port_link.h"
+#include "app/port_settings_file.h"
 #include "app/run_window.h"
 #include "app/server_window.h"
 #include "platform/application.h"
@@ -13,12 +14,18 @@
 namespace app {
 namespace {
 
-// Chooses and opens the port as the window's controls would; false (with the
-// reason on stderr) when it did not open.
+// Loads the port settings file, then chooses and opens the port as the
+// window's controls would; a port or rate the file names is kept unless the
+// command line names one. False (with the reason on stderr) when the port did
+// not open.
 bool OpenChosenPort(TfrmSerialServer& window, ConsoleView& view, const ProgramOptions& options) {
   try {
-    window.cbComPortNrChange(-1, options.port);
-    window.cbBaudRateChange(-1, options.baudRate);
+    LoadedPortSettings loaded;
+    if (options.portSettings) loaded = LoadPortSettingsFile(window.ComPort1, *options.portSettings);
+    if (options.portGiven || !loaded.port) window.cbComPortNrChange(-1, options.port);
+    if (options.baudRateGiven || !loaded.baudRate) {
+      window.cbBaudRateChange(-1, options.baudRate);
+    }
     window.btOpenPortClick();
   } catch (const std::exception& error) {
     view.ShowError(error.what());
