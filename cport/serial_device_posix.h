@@ -41,6 +41,8 @@ class PosixLine final : public Wire {
 
   DWORD ApplyState(const device::DCB& dcb) override;
   void OutputReady() override { io_.Wake(); }
+  void InputRoom() override { io_.Wake(); }
+  std::size_t WriteNow(std::span<const BYTE> bytes) override { return io_.WriteNow(bytes); }
   DWORD Purge(DWORD flags) override;
   DWORD RefreshModemStatus() override;
   DWORD Close() override;

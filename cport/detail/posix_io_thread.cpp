@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -55,13 +56,18 @@ void PosixIoThread::SetParityMarks(bool on) {
 
 void PosixIoThread::Run() {
   while (!stop_) {
+    // A full input queue leaves the bytes in the tty, whose buffer then holds
+    // the sender back; the driver wakes us when a read makes room.
+    const bool roomForInput = !hungUp_ && driver_.ReceiveRoom() > 0;
+    const auto lineEvents =
+        static_cast<short>((roomForInput ? POLLIN : 0) | (waitingForRoom_ ? POLLOUT : 0));
     std::array<pollfd, 3> fds{};
     nfds_t count = 0;
     fds[count++] = {wake_.Get(), POLLIN, 0};
     const nfds_t lineIndex = count;
-    if (!hungUp_) {
-      fds[count++] = {fd_, static_cast<short>(POLLIN | (waitingForRoom_ ? POLLOUT : 0)), 0};
-    }
+    // A hang-up is reported whatever is asked for: once seen while the input
+    // is held back, the line is left alone until there is room to read the rest.
+    if (!hungUp_ && (lineEvents != 0 || !endSeen_)) fds[count++] = {fd_, lineEvents, 0};
     const nfds_t extraIndex = count;
     if (options_.extraFd >= 0) fds[count++] = {options_.extraFd, POLLIN, 0};
 
@@ -83,27 +89,36 @@ void PosixIoThread::Run() {
     // stale output, and that must happen before the client's first bytes are
     // read, or the flush could take the reply to them.
     if (options_.extraFd >= 0 && fds[extraIndex].revents != 0) options_.onExtraReadable();
-    if (!hungUp_ && lineIndex < count) {
-      const short revents = fds[lineIndex].revents;
-      if ((revents & POLLNVAL) != 0) {
-        LostLine();
-      } else if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-        // A hang-up or error that leaves nothing to read would be reported
-        // again at once by every poll: take it as the end of the line.
-        const bool gotSomething = ReadAvailable();
-        if (!gotSomething && !hungUp_ && (revents & (POLLHUP | POLLERR)) != 0) LostLine();
-      }
-      if ((revents & POLLOUT) != 0) waitingForRoom_ = false;
-    }
+    if (lineIndex < extraIndex) ServeLine(fds[lineIndex].revents, roomForInput);
     if (!hungUp_ && !waitingForRoom_) Drain();
   }
 }
 
+void PosixIoThread::ServeLine(short revents, bool roomForInput) {
+  if ((revents & POLLNVAL) != 0) {
+    LostLine();
+    return;
+  }
+  const bool ended = (revents & (POLLHUP | POLLERR)) != 0;
+  if (roomForInput && (ended || (revents & POLLIN) != 0)) {
+    // A hang-up or error that leaves nothing to read would be reported
+    // again at once by every poll: take it as the end of the line.
+    if (!ReadAvailable() && !hungUp_ && ended) LostLine();
+  } else if (ended) {
+    endSeen_ = true;
+  }
+  if ((revents & POLLOUT) != 0) waitingForRoom_ = false;
+}
+
+// False when nothing was read and the line did not end. Reads no more than
+// the input queue has room for.
 bool PosixIoThread::ReadAvailable() {
   std::array<BYTE, kChunk> buffer;
   bool gotSomething = false;
   for (int i = 0; i < kReadsPerWake; ++i) {
-    const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
+    const std::size_t room = driver_.ReceiveRoom();
+    if (room == 0) return true;  // the rest waits in the tty
+    const ssize_t got = ::read(fd_, buffer.data(), std::min(room, buffer.size()));
     if (got > 0) {
       Counters delta;
       if (haveCounters_) {
@@ -183,6 +198,15 @@ void PosixIoThread::Drain() {
     }
     LostLine();
     return;
+  }
+}
+
+std::size_t PosixIoThread::WriteNow(std::span<const BYTE> bytes) {
+  while (true) {
+    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    if (written > 0) return static_cast<std::size_t>(written);
+    if (written < 0 && errno == EINTR) continue;
+    return 0;  // full, or failed: the drain finds out which
   }
 }
 

@@ -3,14 +3,19 @@
 //
 // It sleeps in poll() on the descriptor and a wake-up eventfd, never on a
 // timer. Received bytes go into the driver, through the PARMRK decoder while
-// parity marks are on; the driver's output queue is written out, with POLLOUT
-// asked for only while output waits for room. Where the driver keeps error
+// parity marks are on, never more than the driver's input queue has room
+// for: while it is full the descriptor is not read (no POLLIN), so the bytes
+// wait in the tty and its flow control holds the sender back, and nothing is
+// lost; the owner calls Wake when the driver reports room (Wire::InputRoom).
+// The driver's output queue is written out, with POLLOUT asked for only while
+// output waits for room. Where the driver keeps error
 // counters (TIOCGICOUNT), overruns, framing and parity errors and breaks are
 // reported from them. On a hang-up (POLLHUP, a read of 0, EIO) it tells the
 // driver once and stops watching the descriptor, so it cannot spin.
 //
 // Start, Wake, Stop and the setters may be called from any thread; Stop
 // returns once the thread has ended and will never call the driver again.
+// WriteNow is for Wire::WriteNow, under the driver's lock (see there).
 #pragma once
 
 #include <atomic>
@@ -51,6 +56,9 @@ class PosixIoThread final : private ParmrkSink {
   // Output is waiting, or a setting changed: look again.
   void Wake();
   void Stop();
+  // Writes what the descriptor takes without waiting; 0 when it takes
+  // nothing or fails (the drain meets the failure and reports it).
+  std::size_t WriteNow(std::span<const BYTE> bytes);
 
   // The tty delivers PARMRK marks (parity checking is on).
   void SetParityMarks(bool on);
@@ -68,7 +76,7 @@ class PosixIoThread final : private ParmrkSink {
   };
 
   void Run();
-  // False when nothing was read and the line did not end.
+  void ServeLine(short revents, bool roomForInput);
   bool ReadAvailable();
   void Deliver(std::span<const BYTE> bytes, const Counters& delta);
   void Drain();
@@ -95,6 +103,7 @@ class PosixIoThread final : private ParmrkSink {
   bool decoding_ = false;
   DWORD faultBits_ = device::CE_RXPARITY;  // what a marked byte reports
   bool hungUp_ = false;
+  bool endSeen_ = false;  // POLLHUP/POLLERR while the input was held back
   bool waitingForRoom_ = false;
   bool haveCounters_ = false;
   Counters counters_;

@@ -236,14 +236,17 @@ DWORD SerialDriver::GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferr
 DWORD SerialDriver::SetupComm(DWORD inQueue, DWORD outQueue) {
   if (inQueue == 0 || outQueue == 0) return ERROR_INVALID_PARAMETER;
   bool queued = false;
+  bool room = false;
   {
     Lock lock(mutex_);
     if (closed_) return ERROR_INVALID_HANDLE;
     inSize_ = inQueue;
     outSize_ = outQueue;
     queued = FillOutputQueue();
+    room = RoomAppeared();
   }
   if (queued && wire_) wire_->OutputReady();
+  if (room && wire_) wire_->InputRoom();
   return ERROR_SUCCESS;
 }
 
@@ -343,8 +346,21 @@ DWORD SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED*
   OVERLAPPED local;
   const DWORD status =
       StartRead(static_cast<BYTE*>(buffer), count, read, overlapped ? overlapped : &local);
+  if (RoomAppeared() && wire_) {
+    lock.unlock();
+    wire_->InputRoom();
+    if (overlapped || status != ERROR_IO_PENDING) return status;
+    lock.lock();
+  }
   if (overlapped || status != ERROR_IO_PENDING) return status;
   return AwaitSynchronous(lock, local, read);
+}
+
+// Lock held. True once when the backend waits for room and there is some.
+bool SerialDriver::RoomAppeared() {
+  if (!inputBlocked_ || input_.size() >= inSize_) return false;
+  inputBlocked_ = false;
+  return true;
 }
 
 DWORD SerialDriver::StartRead(BYTE* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) {
@@ -418,6 +434,13 @@ void SerialDriver::AcceptByte(BYTE byte, DWORD& events, DriverTime now) {
   if (belowMark && input_.size() * 5 >= std::size_t{inSize_} * 4) events |= device::EV_RX80FULL;
 }
 
+std::size_t SerialDriver::ReceiveRoom() {
+  Lock lock(mutex_);
+  const std::size_t room = input_.size() < inSize_ ? inSize_ - input_.size() : 0;
+  inputBlocked_ = room == 0;
+  return room;
+}
+
 void SerialDriver::Receive(std::span<const BYTE> bytes) {
   Lock lock(mutex_);
   if (closed_) return;
@@ -476,29 +499,37 @@ DWORD SerialDriver::WriteFile(const void* buffer, DWORD count, DWORD* written,
   Lock lock(mutex_);
   if (closed_) return ERROR_INVALID_HANDLE;
   OVERLAPPED local;
-  bool queued = false;
+  bool wake = false;
   const DWORD status = StartWrite(static_cast<const BYTE*>(buffer), count, written,
-                                  overlapped ? overlapped : &local, queued);
+                                  overlapped ? overlapped : &local, wake);
+  if (!wake && (overlapped || status != ERROR_IO_PENDING)) return status;
   lock.unlock();
-  if (queued && wire_) wire_->OutputReady();
+  if (wake && wire_) wire_->OutputReady();
   if (overlapped || status != ERROR_IO_PENDING) return status;
   lock.lock();
   return AwaitSynchronous(lock, local, written);
 }
 
+// `wake`: bytes were queued into an empty queue, so nobody drains it yet.
 DWORD SerialDriver::StartWrite(const BYTE* buffer, DWORD count, DWORD* written,
-                               OVERLAPPED* overlapped, bool& queued) {
+                               OVERLAPPED* overlapped, bool& wake) {
   BeginOverlapped(overlapped);
   if (hungUp_) return FinishStart(overlapped, ERROR_DEVICE_NOT_CONNECTED, 0, written);
   if (count == 0) return FinishStart(overlapped, ERROR_SUCCESS, 0, written);
+  DWORD taken = 0;
+  if (output_.empty() && writes_.empty()) {
+    const DWORD status = WriteDirectly(buffer, count, written, overlapped, taken);
+    if (status != ERROR_IO_PENDING) return status;
+  }
   const COMMTIMEOUTS& t = timeouts_;
-  PendingWrite pending{.overlapped = overlapped, .buffer = buffer, .count = count};
+  PendingWrite pending{.overlapped = overlapped, .buffer = buffer, .count = count, .done = taken};
   if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
     pending.deadline = Now() + Millis(std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
                                       t.WriteTotalTimeoutConstant);
   }
   writes_.push_back(pending);
-  queued = FillOutputQueue();
+  const bool wasEmpty = output_.empty();
+  wake = FillOutputQueue() && wasEmpty;
   // Still listed: it did not fit and waits for room.
   if (!writes_.empty() && writes_.back().overlapped == overlapped) {
     Reschedule(pending.deadline);
@@ -506,6 +537,21 @@ DWORD SerialDriver::StartWrite(const BYTE* buffer, DWORD count, DWORD* written,
   }
   if (written) *written = count;
   return ERROR_SUCCESS;
+}
+
+// Nothing is queued: the line may take the bytes at once, from this thread.
+// Bytes still waiting in our input queue mean more requests, and so more
+// replies, are on their way; those replies are left to the queue, whose
+// drain sends many in one go. ERROR_IO_PENDING: `taken` bytes went out and
+// the rest is to be queued.
+DWORD SerialDriver::WriteDirectly(const BYTE* buffer, DWORD count, DWORD* written,
+                                  OVERLAPPED* overlapped, DWORD& taken) {
+  if (!wire_ || closing_ || !input_.empty()) return ERROR_IO_PENDING;
+  taken = static_cast<DWORD>(wire_->WriteNow({buffer, count}));
+  if (taken < count) return ERROR_IO_PENDING;
+  const DWORD status = FinishStart(overlapped, ERROR_SUCCESS, count, written);
+  Raise(device::EV_TXEMPTY);
+  return status;
 }
 
 // Moves bytes of the waiting writes, oldest first, into the output queue
@@ -575,18 +621,21 @@ void SerialDriver::EndEverything(DWORD status) {
 DWORD SerialDriver::PurgeComm(DWORD flags) {
   if (flags & ~kPurgeFlags) return ERROR_INVALID_PARAMETER;
   bool queued = false;
+  bool room = false;
   {
     Lock lock(mutex_);
     if (closed_) return ERROR_INVALID_HANDLE;
     if (flags & device::PURGE_TXABORT) AbortWrites(ERROR_OPERATION_ABORTED);
     if (flags & device::PURGE_RXABORT) AbortReads(ERROR_OPERATION_ABORTED);
     if (flags & device::PURGE_RXCLEAR) input_.clear();
+    room = RoomAppeared();
     if (flags & device::PURGE_TXCLEAR) {
       output_.clear();
       queued = FillOutputQueue();
     }
   }
   if (wire_ && queued) wire_->OutputReady();
+  if (wire_ && room) wire_->InputRoom();
   if (wire_ && (flags & kClearFlags)) return wire_->Purge(flags & kClearFlags);
   return ERROR_SUCCESS;
 }

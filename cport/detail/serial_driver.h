@@ -21,8 +21,18 @@
 //     current MS_* levels; changes raise EV_CTS, EV_DSR, EV_RLSD, EV_RING).
 //     DCB DiscardNull, the error character and the event character are
 //     applied here, not in the backend. Call SetModemStatus once at open.
-//   * Output: after every write that queued bytes the driver calls
-//     Wire::OutputReady from the writer's thread. The backend then drains:
+//   * Input is lossless when the backend asks ReceiveRoom before it reads the
+//     line and reads no more than that: bytes it could not take stay in the
+//     line (a tty's kernel buffer, which holds the sender back). After
+//     ReceiveRoom found the queue full, the driver calls Wire::InputRoom once
+//     a read, a purge or SetupComm has made room. Bytes pushed beyond the
+//     room (a memory line's injection) are dropped and set CE_RXOVER.
+//   * Output: a write that finds nothing queued first offers its bytes to
+//     Wire::WriteNow, which a line that can take bytes without waiting uses
+//     to send them from the writer's thread. What is left is queued; when the
+//     queue was empty the driver calls Wire::OutputReady from the writer's
+//     thread (a queue that holds bytes is being drained already, or waits
+//     for the line to take more). The backend then drains:
 //     PeekOutput copies queued bytes, ConsumeOutput removes the ones the line
 //     took (which makes room for pending writes and raises EV_TXEMPTY when the
 //     queue runs empty). Drain until PeekOutput returns 0 or the line is full;
@@ -82,6 +92,17 @@ class Wire {
   // Bytes are waiting in the output queue: wake the thread that drains them.
   // May be called after Close; must then do nothing.
   virtual void OutputReady() = 0;
+  // The input queue has room again after ReceiveRoom found it full: wake the
+  // thread that reads the line. May be called after Close; must then do
+  // nothing.
+  virtual void InputRoom() {}
+  // Sends what the line takes at once, without waiting, and returns that
+  // count; 0 when it takes nothing now or fails (the bytes are queued, and
+  // the thread that drains the queue meets the failure). The exception to
+  // the rule above: called with the driver's lock held, and only while no
+  // output is queued and no CloseHandle runs, so it must not call back into
+  // the driver. A line without it sends everything through the queue.
+  virtual std::size_t WriteNow(std::span<const BYTE> /*bytes*/) { return 0; }
   // PurgeComm's PURGE_TXCLEAR / PURGE_RXCLEAR bits: also drop what the line
   // itself still holds (tcflush). The driver's queues are already cleared.
   virtual DWORD Purge(DWORD /*flags*/) { return device::ERROR_SUCCESS; }
@@ -134,6 +155,9 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   std::string ClientPath() const override;
 
   // --- The far side, for the backend ---
+  // How many bytes Receive takes now without dropping any. After it returned
+  // 0, Wire::InputRoom is called once there is room.
+  std::size_t ReceiveRoom();
   void Receive(std::span<const BYTE> bytes);
   // One byte that arrived with CE_RXPARITY and/or CE_FRAME.
   void ReceiveFaulty(BYTE byte, DWORD errors);
@@ -191,7 +215,10 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
 
   DWORD StartRead(BYTE* buffer, DWORD count, DWORD* read, device::OVERLAPPED* overlapped);
   DWORD StartWrite(const BYTE* buffer, DWORD count, DWORD* written, device::OVERLAPPED* overlapped,
-                   bool& queued);
+                   bool& wake);
+  DWORD WriteDirectly(const BYTE* buffer, DWORD count, DWORD* written,
+                      device::OVERLAPPED* overlapped, DWORD& taken);
+  bool RoomAppeared();
   bool ReadIsDone(const PendingRead& read) const;
   void ServeReads();
   bool FillOutputQueue();
@@ -224,6 +251,7 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   DWORD history_ = 0;  // masked events since the last wait completed
   DWORD errors_ = 0;   // the ClearCommError error word
   DWORD modem_ = 0;
+  bool inputBlocked_ = false;  // ReceiveRoom found no room; InputRoom is owed
   bool hungUp_ = false;
   bool closing_ = false;  // a CloseHandle is in progress
   bool closed_ = false;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -453,6 +456,122 @@ INSTANTIATE_TEST_SUITE_P(
                       DcbCase{9, ONESTOPBIT, NOPARITY, ERROR_INVALID_PARAMETER},
                       DcbCase{8, 3, NOPARITY, ERROR_INVALID_PARAMETER},
                       DcbCase{8, ONESTOPBIT, 5, ERROR_INVALID_PARAMETER}));
+
+// --- Flow between the driver and its line ---
+
+// A line that takes at most `accept` bytes per WriteNow and counts the
+// driver's wake-ups.
+class RecordingWire final : public Wire {
+ public:
+  std::size_t accept = SIZE_MAX;
+  std::string sent;
+  int outputReady = 0;
+  int inputRoom = 0;
+
+  DWORD ApplyState(const DCB&) override { return ERROR_SUCCESS; }
+  void OutputReady() override { ++outputReady; }
+  void InputRoom() override { ++inputRoom; }
+  std::size_t WriteNow(std::span<const BYTE> bytes) override {
+    const std::size_t n = std::min(accept, bytes.size());
+    sent.append(reinterpret_cast<const char*>(bytes.data()), n);
+    return n;
+  }
+  DWORD Close() override { return ERROR_SUCCESS; }
+};
+
+class DriverOnLine : public DriverTest {
+ protected:
+  void SetUp() override {
+    auto wire = std::make_unique<RecordingWire>();
+    wire_ = wire.get();
+    driver_.AttachWire(std::move(wire));
+    Timeouts(MAXDWORD, 0, 0);
+  }
+  RecordingWire* wire_ = nullptr;
+};
+
+TEST_F(DriverOnLine, LineIsWokenOnceWhenAFullInputQueueGetsRoom) {
+  ASSERT_EQ(driver_.SetupComm(4, 4), ERROR_SUCCESS);
+  EXPECT_EQ(driver_.ReceiveRoom(), 4u);
+  Receive("abc");
+  EXPECT_EQ(driver_.ReceiveRoom(), 1u);
+  Transfer t;
+  ASSERT_EQ(StartRead(t, 1), ERROR_SUCCESS);
+  EXPECT_EQ(wire_->inputRoom, 0) << "the line was not waiting for room";
+  Receive("de");
+  EXPECT_EQ(driver_.ReceiveRoom(), 0u);
+  ASSERT_EQ(StartRead(t, 1), ERROR_SUCCESS);
+  EXPECT_EQ(t.buffer[0], 'b');
+  EXPECT_EQ(wire_->inputRoom, 1);
+  ASSERT_EQ(StartRead(t, 1), ERROR_SUCCESS);
+  EXPECT_EQ(wire_->inputRoom, 1) << "one wake-up per wait for room";
+  Receive("fg");
+  EXPECT_EQ(driver_.ReceiveRoom(), 0u);
+  ASSERT_EQ(driver_.PurgeComm(PURGE_RXCLEAR), ERROR_SUCCESS);
+  EXPECT_EQ(wire_->inputRoom, 2) << "a purge makes room too";
+  EXPECT_EQ(driver_.ReceiveRoom(), 4u);
+  Receive("hijk");
+  EXPECT_EQ(driver_.ReceiveRoom(), 0u);
+  ASSERT_EQ(driver_.SetupComm(8, 4), ERROR_SUCCESS);
+  EXPECT_EQ(wire_->inputRoom, 3) << "and so does a larger queue";
+  DWORD errors = 0;
+  ASSERT_EQ(driver_.ClearCommError(&errors, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(errors, 0u) << "nothing was dropped";
+}
+
+TEST_F(DriverOnLine, WriteWithNothingQueuedGoesStraightToTheLineAndRaisesTxEmpty) {
+  ASSERT_EQ(driver_.SetCommMask(EV_TXEMPTY), ERROR_SUCCESS);
+  Transfer wait, write;
+  ASSERT_EQ(StartWait(wait), ERROR_IO_PENDING);
+  ASSERT_EQ(StartWrite(write, "ok\r\n"), ERROR_SUCCESS);
+  EXPECT_EQ(write.count, 4u);
+  EXPECT_TRUE(write.Signalled());
+  EXPECT_EQ(wire_->sent, "ok\r\n");
+  EXPECT_EQ(driver_.OutputQueued(), 0u);
+  EXPECT_EQ(wire_->outputReady, 0) << "nothing to drain";
+  EXPECT_EQ(Result(wait), ERROR_SUCCESS);
+  EXPECT_EQ(wait.mask, EV_TXEMPTY);
+}
+
+TEST_F(DriverOnLine, RestOfAShortDirectWriteAndLaterWritesKeepTheirOrder) {
+  ASSERT_EQ(driver_.SetCommMask(EV_TXEMPTY), ERROR_SUCCESS);
+  wire_->accept = 2;
+  Transfer wait, first, second;
+  ASSERT_EQ(StartWait(wait), ERROR_IO_PENDING);
+  ASSERT_EQ(StartWrite(first, "abcdef"), ERROR_SUCCESS);
+  EXPECT_EQ(wire_->sent, "ab");
+  EXPECT_EQ(Output(), "cdef");
+  EXPECT_EQ(wire_->outputReady, 1);
+  EXPECT_FALSE(wait.Signalled()) << "bytes still queued";
+  ASSERT_EQ(StartWrite(second, "gh"), ERROR_SUCCESS);
+  EXPECT_EQ(wire_->sent, "ab") << "never past older queued bytes";
+  EXPECT_EQ(Output(), "cdefgh");
+  EXPECT_EQ(wire_->outputReady, 1) << "a queue that holds bytes is being drained";
+  driver_.ConsumeOutput(6);
+  EXPECT_EQ(Result(wait), ERROR_SUCCESS);
+  EXPECT_EQ(wait.mask, EV_TXEMPTY);
+}
+
+TEST_F(DriverOnLine, RepliesQueueWhileRequestsAreStillWaiting) {
+  Receive("next");
+  Transfer write;
+  ASSERT_EQ(StartWrite(write, "ok"), ERROR_SUCCESS);
+  EXPECT_EQ(wire_->sent, "");
+  EXPECT_EQ(Output(), "ok");
+  EXPECT_EQ(wire_->outputReady, 1);
+}
+
+TEST_F(DriverOnLine, LineTakingNothingLeavesTheWriteToTheQueue) {
+  wire_->accept = 0;
+  ASSERT_EQ(driver_.SetupComm(16, 4), ERROR_SUCCESS);
+  Transfer write;
+  ASSERT_EQ(StartWrite(write, "abcdef"), ERROR_IO_PENDING);
+  EXPECT_EQ(Output(), "abcd");
+  driver_.ConsumeOutput(4);
+  EXPECT_EQ(Result(write), ERROR_SUCCESS);
+  EXPECT_EQ(write.count, 6u);
+  EXPECT_EQ(Output(), "ef");
+}
 
 // --- Real time and threads ---
 
