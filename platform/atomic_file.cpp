@@ -1,11 +1,13 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <string>
 #include <system_error>
 
@@ -93,6 +95,30 @@ void FlushFolder(const std::filesystem::path& file) {
   close(fd);
 }
 
+// True for "<pid>.<n>" where no process <pid> runs any more.
+bool IsLeftOfDeadProcess(std::string_view suffix) {
+  pid_t pid = 0;
+  const auto [end, error] = std::from_chars(suffix.data(), suffix.data() + suffix.size(), pid);
+  if (error != std::errc{} || end == suffix.data() || *end != '.' || pid <= 0) return false;
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// A save killed between creating and renaming its temporary file leaves it
+// behind; the next save of the same file removes such leftovers.
+void RemoveStaleTemporaries(const std::filesystem::path& target) {
+  const std::string prefix = target.filename().string() + ".tmp.";
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(prefix) &&
+        IsLeftOfDeadProcess(std::string_view(name).substr(prefix.size()))) {
+      std::filesystem::remove(entry.path(), error);
+    }
+  }
+}
+
 }  // namespace
 
 void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view contents) {
@@ -103,6 +129,7 @@ void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view c
   temporary.FlushAndClose();
   temporary.RenameOver(target);
   FlushFolder(target);
+  RemoveStaleTemporaries(target);
 }
 
 }  // namespace platform
