@@ -120,6 +120,11 @@ bool PosixIoThread::ReadAvailable() {
     if (room == 0) return true;  // the rest waits in the tty
     const ssize_t got = ::read(fd_, buffer.data(), std::min(room, buffer.size()));
     if (got > 0) {
+      // Replies go out from the writer's thread too, so since the last poll
+      // a client may have been answered and left and the next one attached
+      // and written: its attach (which flushes stale output) is served
+      // before its bytes are delivered, as it happened before they were sent.
+      ServeExtraIfReady();
       Counters delta;
       if (haveCounters_) {
         Counters now;
@@ -199,6 +204,12 @@ void PosixIoThread::Drain() {
     LostLine();
     return;
   }
+}
+
+void PosixIoThread::ServeExtraIfReady() {
+  if (options_.extraFd < 0) return;
+  pollfd extra{options_.extraFd, POLLIN, 0};
+  if (::poll(&extra, 1, 0) == 1) options_.onExtraReadable();
 }
 
 std::size_t PosixIoThread::WriteNow(std::span<const BYTE> bytes) {

@@ -78,6 +78,7 @@ class PosixIoThread final : private ParmrkSink {
   void Run();
   void ServeLine(short revents, bool roomForInput);
   bool ReadAvailable();
+  void ServeExtraIfReady();
   void Deliver(std::span<const BYTE> bytes, const Counters& delta);
   void Drain();
   void LostLine();

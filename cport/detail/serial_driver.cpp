@@ -360,6 +360,7 @@ DWORD SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED*
 bool SerialDriver::RoomAppeared() {
   if (!inputBlocked_ || input_.size() >= inSize_) return false;
   inputBlocked_ = false;
+  moreInputComing_ = true;
   return true;
 }
 
@@ -444,6 +445,7 @@ std::size_t SerialDriver::ReceiveRoom() {
 void SerialDriver::Receive(std::span<const BYTE> bytes) {
   Lock lock(mutex_);
   if (closed_) return;
+  moreInputComing_ = false;
   DWORD events = 0;
   const DriverTime now = Now();
   for (BYTE byte : bytes)
@@ -540,13 +542,13 @@ DWORD SerialDriver::StartWrite(const BYTE* buffer, DWORD count, DWORD* written,
 }
 
 // Nothing is queued: the line may take the bytes at once, from this thread.
-// Bytes still waiting in our input queue mean more requests, and so more
-// replies, are on their way; those replies are left to the queue, whose
-// drain sends many in one go. ERROR_IO_PENDING: `taken` bytes went out and
-// the rest is to be queued.
+// Bytes waiting in our input queue, or held in the line for room, mean more
+// requests, and so more replies, are on their way; those replies are left to
+// the queue, whose drain sends many in one go. ERROR_IO_PENDING: `taken`
+// bytes went out and the rest is to be queued.
 DWORD SerialDriver::WriteDirectly(const BYTE* buffer, DWORD count, DWORD* written,
                                   OVERLAPPED* overlapped, DWORD& taken) {
-  if (!wire_ || closing_ || !input_.empty()) return ERROR_IO_PENDING;
+  if (!wire_ || closing_ || !input_.empty() || moreInputComing_) return ERROR_IO_PENDING;
   taken = static_cast<DWORD>(wire_->WriteNow({buffer, count}));
   if (taken < count) return ERROR_IO_PENDING;
   const DWORD status = FinishStart(overlapped, ERROR_SUCCESS, count, written);

@@ -251,7 +251,8 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   DWORD history_ = 0;  // masked events since the last wait completed
   DWORD errors_ = 0;   // the ClearCommError error word
   DWORD modem_ = 0;
-  bool inputBlocked_ = false;  // ReceiveRoom found no room; InputRoom is owed
+  bool inputBlocked_ = false;     // ReceiveRoom found no room; InputRoom is owed
+  bool moreInputComing_ = false;  // the line held bytes back; none came since
   bool hungUp_ = false;
   bool closing_ = false;  // a CloseHandle is in progress
   bool closed_ = false;
