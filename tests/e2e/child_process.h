@@ -6,12 +6,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -23,6 +25,13 @@ namespace e2e {
 
 using Clock = std::chrono::steady_clock;
 inline constexpr auto kPatience = std::chrono::seconds(20);
+
+// A new folder under the system's temporary folder.
+inline std::filesystem::path MakeTempDir(const std::string& prefix) {
+  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
 
 inline int MillisecondsLeft(Clock::time_point deadline) {
   const auto left =

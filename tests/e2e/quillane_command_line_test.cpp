@@ -15,13 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-// A new folder under the system's temporary folder.
-fs::path MakeTempDir(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
 struct Outcome {
   int status;
   std::string out;

@@ -18,12 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-fs::path MakeTempDir(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
 std::string ReadFile(const fs::path& path) {
   std::stringstream contents;
   contents << std::ifstream(path).rdbuf();

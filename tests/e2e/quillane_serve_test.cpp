@@ -16,13 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-// A new folder under the system's temporary folder.
-fs::path MakeTempDir(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
 class Served : public ::testing::Test {
  protected:
   void TearDown() override {

@@ -27,12 +27,6 @@ namespace fs = std::filesystem;
 
 const std::string kIdentity = "quillane, V 1.0\r\n";
 
-fs::path MakeTempDir(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
 std::size_t OpenDescriptors(pid_t pid) {
   std::size_t n = 0;
   for ([[maybe_unused]] const auto& entry :
