@@ -16,7 +16,9 @@ bool IsUndefined(unsigned char byte) {
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
-  auto put = [&out](unsigned value) { out.push_back(static_cast<char>(value)); };
+  char bytes[3];
+  std::size_t length = 0;
+  auto put = [&](unsigned value) { bytes[length++] = static_cast<char>(value); };
   if (cp < 0x80) {
     put(static_cast<unsigned>(cp));
   } else if (cp < 0x800) {
@@ -27,13 +29,41 @@ void AppendUtf8(std::string& out, char32_t cp) {
     put(0x80 | ((cp >> 6) & 0x3F));
     put(0x80 | (cp & 0x3F));
   }
+  out.append(bytes, length);
 }
 
 void AppendHexEscape(std::string& out, unsigned char byte) {
   constexpr std::string_view kDigits = "0123456789ABCDEF";
-  out += "\\x";
-  out.push_back(kDigits[byte >> 4]);
-  out.push_back(kDigits[byte & 0x0F]);
+  const char escape[4] = {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0x0F]};
+  out.append(escape, sizeof escape);
+}
+
+// Bytes the console shows as themselves: printable ASCII but the backslash.
+bool IsPlain(unsigned char byte) {
+  return byte >= 0x20 && byte <= 0x7E && byte != '\\';
+}
+
+void AppendEscapedByte(std::string& out, unsigned char byte) {
+  switch (byte) {
+    case '\r':
+      out += "\\r";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    default:
+      if (byte < 0x20 || byte == 0x7F || IsUndefined(byte)) {
+        AppendHexEscape(out, byte);
+      } else {
+        AppendUtf8(out, Windows1252ToCodePoint(byte));
+      }
+  }
 }
 
 }  // namespace
@@ -46,30 +76,23 @@ char32_t Windows1252ToCodePoint(unsigned char byte) {
 std::string EscapeLogLine(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + 8);
-  for (char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (byte) {
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        if (byte < 0x20 || byte == 0x7F || IsUndefined(byte)) {
-          AppendHexEscape(out, byte);
-        } else {
-          AppendUtf8(out, Windows1252ToCodePoint(byte));
-        }
-    }
-  }
+  AppendEscapedLogLine(out, bytes);
   return out;
+}
+
+// Runs of plain bytes are copied in one append: log lines are mostly plain.
+void AppendEscapedLogLine(std::string& out, std::string_view bytes) {
+  const char* const end = bytes.data() + bytes.size();
+  const char* run = bytes.data();
+  while (run != end) {
+    const char* special = run;
+    while (special != end && IsPlain(static_cast<unsigned char>(*special)))
+      ++special;
+    out.append(run, static_cast<std::size_t>(special - run));
+    if (special == end) break;
+    AppendEscapedByte(out, static_cast<unsigned char>(*special));
+    run = special + 1;
+  }
 }
 
 std::string LogLineToDisplayText(std::string_view bytes) {

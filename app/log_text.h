@@ -20,6 +20,10 @@ char32_t Windows1252ToCodePoint(unsigned char byte);
 // digits) for a backslash and every control byte (C0, DEL, undefined C1).
 std::string EscapeLogLine(std::string_view bytes);
 
+// EscapeLogLine's text appended to `out`, for callers that collect many
+// lines in one buffer without a string per line.
+void AppendEscapedLogLine(std::string& out, std::string_view bytes);
+
 // The line as UTF-8 for the window: line breaks (CR LF, CR or LF) become
 // "\n", a tab stays, and other control bytes show as their Unicode control
 // pictures (U+2400 + code, U+2421 for DEL) so nothing silently vanishes.

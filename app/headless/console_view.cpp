@@ -31,7 +31,7 @@ ConsoleView::~ConsoleView() {
 }
 
 void ConsoleView::AddLogLine(std::string_view line) {
-  pending_ += EscapeLogLine(line);
+  AppendEscapedLogLine(pending_, line);
   pending_ += '\n';
 }
 
