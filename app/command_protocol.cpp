@@ -122,6 +122,16 @@ void CommandProtocol::ReceiveChunk(std::string_view chunk) {
   } catch (...) {
     LogFailure(std::current_exception());
   }
+  try {
+    ProcessLines(chunk);
+  } catch (...) {
+    FlushReplies();  // the lines answered before still get their replies
+    throw;
+  }
+  FlushReplies();
+}
+
+void CommandProtocol::ProcessLines(std::string_view chunk) {
   while (!chunk.empty()) {
     const void* lineFeed = std::memchr(chunk.data(), '\n', chunk.size());
     if (lineFeed == nullptr) {
@@ -188,7 +198,7 @@ void CommandProtocol::Execute(const ParsedCommand& command) {
   switch (command.kind) {
     case CommandKind::kSet:
       table_[command.slot] = command.value;
-      host_.SendText(kOkReply);
+      Reply(kOkReply);
       break;
     case CommandKind::kGet: {
       char reply[kFloatTextCapacity + 2];
@@ -197,44 +207,66 @@ void CommandProtocol::Execute(const ParsedCommand& command) {
                       std::span<char, kFloatTextCapacity>(reply, kFloatTextCapacity));
       reply[length++] = '\r';
       reply[length++] = '\n';
-      host_.SendText(std::string_view(reply, length));
+      Reply(std::string_view(reply, length));
       break;
     }
     case CommandKind::kSave:
-      host_.AddLogLine("save parameter");
-      try {
-        SaveParameters(table_, parameterFile_, decimalSeparator_);
-      } catch (...) {
-        const std::exception_ptr error = std::current_exception();
-        Log("", Describe(error));
-        try {
-          host_.SendText(kErrorReply);
-        } catch (...) {
-          host_.ReportError(error);
-          throw;
-        }
-        host_.ReportError(error);
-        return;
-      }
-      host_.SendText(kOkReply);
+      Save();
       break;
     case CommandKind::kIdentify:
-      host_.SendText(kIdentifyReply);
+      Reply(kIdentifyReply);
       break;
     case CommandKind::kReset:
       host_.AddLogLine("reset");
       ClearParameters(table_);
       ApplyDefaultParameters(table_);
-      host_.SendText(kOkReply);
+      Reply(kOkReply);
       break;
     case CommandKind::kNone:
       break;
   }
 }
 
+// A failed save is answered "error" and reported; the device goes on.
+void CommandProtocol::Save() {
+  FlushReplies();  // the save waits for the disk; earlier replies need not
+  host_.AddLogLine("save parameter");
+  try {
+    SaveParameters(table_, parameterFile_, decimalSeparator_);
+  } catch (...) {
+    const std::exception_ptr error = std::current_exception();
+    Log("", Describe(error));
+    Reply(kErrorReply);
+    Report(error);
+    return;
+  }
+  Reply(kOkReply);
+}
+
 void CommandProtocol::Reject(std::string_view line) {
   Log("error ", line);
-  host_.SendText(kErrorReply);
+  Reply(kErrorReply);
+}
+
+void CommandProtocol::Reply(std::string_view bytes) {
+  if (replies_.size() + bytes.size() > kReplyBatchLimit) FlushReplies();
+  replies_.append(bytes);
+}
+
+// Does not throw for a failed send: that failure is logged and reported
+// like a failed line, and the replies it carried are dropped.
+void CommandProtocol::FlushReplies() {
+  if (replies_.empty()) return;
+  // Taken out before the send, so nothing can go out twice.
+  sending_.swap(replies_);
+  try {
+    host_.SendText(sending_);
+  } catch (...) {
+    sending_.clear();
+    LogFailure(std::current_exception());
+    return;
+  }
+  sending_.clear();
 }
 
 void CommandProtocol::Log(std::string_view prefix, std::string_view text) {
@@ -250,6 +282,13 @@ void CommandProtocol::LogFailure(const std::exception_ptr& error) {
     // The error is still reported below; a log that cannot take a line
     // must not hide it.
   }
+  Report(error);
+}
+
+// The replies collected so far go out first: the report may wait for the
+// user, and the client should not wait with it.
+void CommandProtocol::Report(const std::exception_ptr& error) {
+  FlushReplies();
   host_.ReportError(error);
 }
 

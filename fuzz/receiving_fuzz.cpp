@@ -31,9 +31,16 @@ class RecordingHost final : public app::ProtocolHost {
   // `failEvery` > 0: every failEvery-th call throws.
   explicit RecordingHost(unsigned failEvery) : failEvery_(failEvery) {}
 
+  // The replies to a chunk's lines may come in one call; each ends with
+  // CR LF, so they are told apart there.
   void SendText(std::string_view bytes) override {
     MaybeFail();
-    replies.emplace_back(bytes);
+    while (!bytes.empty()) {
+      const std::size_t end = bytes.find("\r\n");
+      const std::size_t length = end == std::string_view::npos ? bytes.size() : end + 2;
+      replies.emplace_back(bytes.substr(0, length));
+      bytes.remove_prefix(length);
+    }
   }
   void AddLogLine(std::string_view line) override {
     MaybeFail();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
@@ -18,6 +19,7 @@ class RecordingHost : public ProtocolHost {
  public:
   void SendText(std::string_view bytes) override {
     transcript.push_back("send " + std::string(bytes));
+    if (onSend) onSend();
     if (failSends > 0) {
       --failSends;
       throw std::runtime_error("write failed");
@@ -25,6 +27,7 @@ class RecordingHost : public ProtocolHost {
   }
   void AddLogLine(std::string_view line) override {
     transcript.push_back("log " + std::string(line));
+    if (onLog) onLog(line);
   }
   void ProcessMessages() override {
     transcript.push_back("messages");
@@ -38,7 +41,15 @@ class RecordingHost : public ProtocolHost {
     }
   }
 
+  // One entry per SendText.
   std::vector<std::string> Replies() const { return WithPrefix("send "); }
+  // The bytes the client reads.
+  std::string Sent() const {
+    std::string sent;
+    for (const std::string& reply : Replies())
+      sent += reply;
+    return sent;
+  }
   std::vector<std::string> Logs() const { return WithPrefix("log "); }
   std::vector<std::string> WithPrefix(std::string_view prefix) const {
     std::vector<std::string> found;
@@ -51,6 +62,8 @@ class RecordingHost : public ProtocolHost {
   std::vector<std::string> transcript;
   int failSends = 0;
   std::function<void()> onMessages;
+  std::function<void()> onSend;
+  std::function<void(std::string_view)> onLog;
 };
 
 class CommandProtocolTest : public testing::Test {
@@ -144,11 +157,11 @@ TEST_F(CommandProtocolTest, GetRepliesWithTheSingleWidened) {
   ApplyDefaultParameters(table_);
   CommandProtocol protocol = MakeProtocol();
   protocol.ReceiveChunk("s\r\no\r\nb\r\n");
-  EXPECT_THAT(host_.Replies(), ElementsAre("0.549000024795532\r\n", "-20\r\n", "0\r\n"));
+  EXPECT_EQ(host_.Sent(), "0.549000024795532\r\n-20\r\n0\r\n");
   table_[1] = 12.5f;
   CommandProtocol comma = MakeProtocol(',');
   comma.ReceiveChunk("a\r\n");
-  EXPECT_THAT(host_.Replies(), testing::Contains("12,5\r\n"));
+  EXPECT_EQ(host_.Replies().back(), "12,5\r\n");
 }
 
 TEST_F(CommandProtocolTest, RejectedLineIsLoggedAndAnswered) {
@@ -165,7 +178,7 @@ TEST_F(CommandProtocolTest, RejectedLineIsLoggedAndAnswered) {
 TEST_F(CommandProtocolTest, SlotBeyondTheTableIsRejected) {
   CommandProtocol protocol = MakeProtocol();
   protocol.ReceiveChunk("Z;1\r\nz\r\n?\r\n");
-  EXPECT_THAT(host_.Replies(), ElementsAre("error\r\n", "error\r\n", "quillane, V 1.0\r\n"));
+  EXPECT_EQ(host_.Sent(), "error\r\nerror\r\nquillane, V 1.0\r\n");
   EXPECT_THAT(host_.Logs(), testing::Contains("error Z;1\r\n"));
   EXPECT_THAT(table_, testing::Each(0.0f));
 }
@@ -191,43 +204,81 @@ TEST_F(CommandProtocolTest, SaveWritesTheFileAndResetDoesNot) {
   EXPECT_EQ(fs::last_write_time(file), written);
 }
 
-TEST_F(CommandProtocolTest, PipelinedLinesAreEachCarriedOut) {
+// A chunk's replies go out in one send once its lines are carried out.
+TEST_F(CommandProtocolTest, PipelinedLinesAreEachCarriedOutAndAnsweredTogether) {
   CommandProtocol protocol = MakeProtocol();
   protocol.ReceiveChunk("A;1\r\nB;2\r\n");
-  EXPECT_THAT(host_.Replies(), ElementsAre("ok\r\n", "ok\r\n"));
+  EXPECT_THAT(host_.Replies(), ElementsAre("ok\r\nok\r\n"));
   EXPECT_EQ(table_[1], 1.0f);
   EXPECT_EQ(table_[2], 2.0f);
-  protocol.ReceiveChunk("a\r\nb\r\nc;");
-  EXPECT_THAT(host_.Replies(), ElementsAre("ok\r\n", "ok\r\n", "1\r\n", "2\r\n"));
+  protocol.ReceiveChunk("a\r\n?\r\n#\r\nb\r\nc;");
+  EXPECT_THAT(host_.Replies(),
+              ElementsAre("ok\r\nok\r\n", "1\r\nquillane, V 1.0\r\nerror\r\n2\r\n"));
+  EXPECT_EQ(host_.transcript.back(), "send 1\r\nquillane, V 1.0\r\nerror\r\n2\r\n");
   EXPECT_EQ(protocol.LineAccumulator(), "c;");
   EXPECT_EQ(std::count(host_.transcript.begin(), host_.transcript.end(), "messages"), 2);
 }
 
-// The same byte stream gives the same transcript however it is split.
+TEST_F(CommandProtocolTest, RepliesAreSentBeforeTheyOutgrowTheLimit) {
+  CommandProtocol protocol = MakeProtocol();
+  std::string chunk;
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) {
+    chunk += "?\r\n";
+    expected += kIdentifyReply;
+  }
+  protocol.ReceiveChunk(chunk);
+  const std::vector<std::string> sends = host_.Replies();
+  ASSERT_GT(sends.size(), 1u);
+  for (std::size_t i = 0; i < sends.size(); ++i) {
+    EXPECT_LE(sends[i].size(), kReplyBatchLimit) << i;
+    if (i + 1 < sends.size()) {
+      EXPECT_GT(sends[i].size(), kReplyBatchLimit - kIdentifyReply.size()) << i;
+    }
+  }
+  EXPECT_EQ(host_.Sent(), expected);
+}
+
+// The save waits for the disk: what was answered before goes out first.
+TEST_F(CommandProtocolTest, SaveSendsTheRepliesBeforeIt) {
+  const fs::path file = folder_ / "quillane.ini";
+  std::vector<bool> savedAtSend;
+  host_.onSend = [&] { savedAtSend.push_back(fs::exists(file)); };
+  CommandProtocol protocol = MakeProtocol();
+  protocol.ReceiveChunk("a\r\nb\r\n$\r\nc\r\n");
+  EXPECT_THAT(host_.Replies(), ElementsAre("0\r\n0\r\n", "ok\r\n0\r\n"));
+  EXPECT_THAT(savedAtSend, ElementsAre(false, true));
+}
+
+// A report may wait for the user; the client does not wait with it.
+TEST_F(CommandProtocolTest, ErrorReportSendsTheRepliesBeforeIt) {
+  host_.onLog = [](std::string_view line) {
+    if (line == "command number 4") throw std::runtime_error("log failed");
+  };
+  CommandProtocol protocol = MakeProtocol();
+  protocol.ReceiveChunk("a\r\n?\r\nb\r\n");
+  const auto& t = host_.transcript;
+  const auto report = std::find(t.begin(), t.end(), "report log failed");
+  ASSERT_NE(report, t.end());
+  EXPECT_EQ(std::count(t.begin(), report, "send 0\r\n"), 1);
+  EXPECT_EQ(std::count(report, t.end(), "send 0\r\n"), 1);
+  EXPECT_EQ(host_.Sent(), "0\r\n0\r\n");
+}
+
+// The same byte stream gives the same log and replies however it is split.
 class ChunkSplits : public CommandProtocolTest, public testing::WithParamInterface<std::size_t> {};
 
 TEST_P(ChunkSplits, DoNotChangeTheOutcome) {
   const std::string stream = "A;12.5\r\nb;\r\n?\r\nB;-3e2\r\nab\r\n\r\nb\n";
-  const std::vector<std::string> expected = [&] {
-    ParameterTable table{};
-    RecordingHost host;
-    CommandProtocol whole(table, host, folder_ / "q.ini", '.');
-    whole.ReceiveChunk(stream);
-    return host.WithPrefix("");
-  }();
+  RecordingHost whole;
+  ParameterTable wholeTable{};
+  CommandProtocol(wholeTable, whole, folder_ / "q.ini", '.').ReceiveChunk(stream);
   const std::size_t split = GetParam();
   CommandProtocol protocol = MakeProtocol();
   protocol.ReceiveChunk(std::string_view(stream).substr(0, split));
   protocol.ReceiveChunk(std::string_view(stream).substr(split));
-  std::vector<std::string> withoutMessages;
-  for (const std::string& entry : host_.transcript) {
-    if (entry != "messages") withoutMessages.push_back(entry);
-  }
-  std::vector<std::string> expectedWithoutMessages;
-  for (const std::string& entry : expected) {
-    if (entry != "messages") expectedWithoutMessages.push_back(entry);
-  }
-  EXPECT_EQ(withoutMessages, expectedWithoutMessages);
+  EXPECT_EQ(host_.Logs(), whole.Logs());
+  EXPECT_EQ(host_.Sent(), whole.Sent());
   EXPECT_EQ(table_[1], 12.5f);
   EXPECT_EQ(table_[2], -300.0f);
   EXPECT_EQ(protocol.LineAccumulator(), "");
@@ -259,9 +310,10 @@ TEST_F(CommandProtocolTest, ChunkLargerThan65535Bytes) {
   while (chunk.size() < 100000)
     chunk += "C;4\r\nc\r\n";
   protocol.ReceiveChunk(chunk);
-  const std::vector<std::string> replies = host_.Replies();
-  EXPECT_EQ(replies.size(), chunk.size() / 8 * 2);
-  EXPECT_EQ(replies.back(), "4\r\n");
+  std::string expected;
+  for (std::size_t i = 0; i < chunk.size() / 8; ++i)
+    expected += "ok\r\n4\r\n";
+  EXPECT_EQ(host_.Sent(), expected);
 }
 
 TEST_F(CommandProtocolTest, OverlongLineIsCutAndRejected) {
@@ -277,7 +329,7 @@ TEST_F(CommandProtocolTest, OverlongLineIsCutAndRejected) {
               ElementsAre("received " + kept, "error " + kept,
                           "line too long: " + std::to_string(10 + (1 << 20) + 1) + " bytes dropped",
                           "received ?\r\n", "command number 4"));
-  EXPECT_THAT(host_.Replies(), ElementsAre("error\r\n", "quillane, V 1.0\r\n"));
+  EXPECT_EQ(host_.Sent(), "error\r\nquillane, V 1.0\r\n");
 }
 
 TEST_F(CommandProtocolTest, LineOfExactlyTheLimitIsNotCut) {
@@ -296,22 +348,38 @@ TEST_F(CommandProtocolTest, FailedSaveAnswersErrorAndLaterLinesGoOn) {
   EXPECT_THAT(host_.Replies(), ElementsAre("ok\r\n", "error\r\n", "quillane, V 1.0\r\n"));
   const std::vector<std::string> reports = host_.WithPrefix("report ");
   ASSERT_EQ(reports.size(), 1u);
+  const auto& t = host_.transcript;
+  EXPECT_LT(std::find(t.begin(), t.end(), "send error\r\n") - t.begin(),
+            std::find(t.begin(), t.end(), "report " + reports[0]) - t.begin());
   EXPECT_THAT(reports[0], testing::HasSubstr("quillane.ini"));
   EXPECT_THAT(host_.Logs(), testing::Contains(reports[0]));
   EXPECT_EQ(table_[1], 2.0f);
   EXPECT_EQ(protocol.LineAccumulator(), "");
 }
 
-TEST_F(CommandProtocolTest, FailedReplyIsReportedAndLaterLinesGoOn) {
+// The replies of a failed send are not sent again with later ones.
+TEST_F(CommandProtocolTest, FailedReplyIsReportedOnceAndLaterLinesGoOn) {
   CommandProtocol protocol = MakeProtocol();
   host_.failSends = 1;
   protocol.ReceiveChunk("A;3");
   protocol.ReceiveChunk("\r\nB;4\r\n");
   EXPECT_THAT(host_.WithPrefix("report "), ElementsAre("write failed"));
-  EXPECT_THAT(host_.Replies(), ElementsAre("ok\r\n", "ok\r\n"));
+  EXPECT_THAT(host_.Logs(), testing::Contains("write failed"));
+  protocol.ReceiveChunk("?\r\n");
+  EXPECT_THAT(host_.Replies(), ElementsAre("ok\r\nok\r\n", "quillane, V 1.0\r\n"));
+  EXPECT_THAT(host_.WithPrefix("report "), ElementsAre("write failed"));
   EXPECT_EQ(table_[1], 3.0f);
   EXPECT_EQ(table_[2], 4.0f);
   EXPECT_EQ(protocol.LineAccumulator(), "");
+}
+
+TEST_F(CommandProtocolTest, FailedSendBeforeASaveDoesNotStopTheSave) {
+  CommandProtocol protocol = MakeProtocol();
+  host_.failSends = 1;
+  protocol.ReceiveChunk("a\r\n$\r\n");
+  EXPECT_THAT(host_.Replies(), ElementsAre("0\r\n", "ok\r\n"));
+  EXPECT_THAT(host_.WithPrefix("report "), ElementsAre("write failed"));
+  EXPECT_TRUE(fs::exists(folder_ / "quillane.ini"));
 }
 
 TEST_F(CommandProtocolTest, FailureWhileHandlingMessagesDoesNotLoseTheChunk) {
