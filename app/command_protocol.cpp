@@ -60,6 +60,15 @@ bool Classify(char first, ParsedCommand& command) {
   return true;
 }
 
+// "command number " and the kind's number, for the five kinds a valid
+// command has.
+std::string_view CommandNumberLine(CommandKind kind) {
+  static constexpr std::string_view kLines[] = {"command number 1", "command number 2",
+                                                "command number 3", "command number 4",
+                                                "command number 5"};
+  return kLines[static_cast<std::size_t>(kind) - 1];
+}
+
 std::string Describe(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
@@ -189,8 +198,7 @@ void CommandProtocol::CarryOut(std::string_view line, std::size_t droppedBytes) 
     Reject(line);
     return;
   }
-  const char number = static_cast<char>('0' + static_cast<int>(command.kind));
-  Log("command number ", std::string_view(&number, 1));
+  host_.AddLogLine(CommandNumberLine(command.kind));
   Execute(command);
 }
 

@@ -1,6 +1,8 @@
 #include "app/log_text.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace app {
 namespace {
@@ -41,6 +43,33 @@ void AppendHexEscape(std::string& out, unsigned char byte) {
 // Bytes the console shows as themselves: printable ASCII but the backslash.
 bool IsPlain(unsigned char byte) {
   return byte >= 0x20 && byte <= 0x7E && byte != '\\';
+}
+
+// Whether any of the eight bytes in `word` is not plain (below 0x20, above
+// 0x7E, or a backslash). Each test may misjudge bytes beyond one that
+// really matches, never the word as a whole.
+bool HasNonPlainByte(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHighBits = kOnes * 0x80;
+  const std::uint64_t below = (word - kOnes * 0x20) & ~word;
+  const std::uint64_t above = (word + kOnes * (0x7F - 0x7E)) | word;
+  const std::uint64_t backslashes = word ^ (kOnes * '\\');
+  const std::uint64_t backslash = (backslashes - kOnes) & ~backslashes;
+  return ((below | above | backslash) & kHighBits) != 0;
+}
+
+// The end of the run of plain bytes that starts at `p`, eight bytes at a
+// time while none needs escaping.
+const char* PlainRunEnd(const char* p, const char* end) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if (HasNonPlainByte(word)) break;
+    p += 8;
+  }
+  while (p != end && IsPlain(static_cast<unsigned char>(*p)))
+    ++p;
+  return p;
 }
 
 void AppendEscapedByte(std::string& out, unsigned char byte) {
@@ -85,9 +114,7 @@ void AppendEscapedLogLine(std::string& out, std::string_view bytes) {
   const char* const end = bytes.data() + bytes.size();
   const char* run = bytes.data();
   while (run != end) {
-    const char* special = run;
-    while (special != end && IsPlain(static_cast<unsigned char>(*special)))
-      ++special;
+    const char* special = PlainRunEnd(run, end);
     out.append(run, static_cast<std::size_t>(special - run));
     if (special == end) break;
     AppendEscapedByte(out, static_cast<unsigned char>(*special));

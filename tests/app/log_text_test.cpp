@@ -79,9 +79,12 @@ TEST(LogText, EveryByteEscapesAsTheReferenceDoes) {
   for (int byte = 0; byte < 256; ++byte) {
     const std::string one(1, static_cast<char>(byte));
     EXPECT_EQ(EscapeLogLine(one), ReferenceEscape(one)) << byte;
-    // Alone, between plain runs, and next to itself.
-    const std::string framed = "ab" + one + "cd" + one + one;
-    EXPECT_EQ(EscapeLogLine(framed), ReferenceEscape(framed)) << byte;
+    // Alone, between short and long plain runs, and next to itself.
+    for (const std::string& framed :
+         {"ab" + one + "cd" + one + one, "received " + one + " after eight" + one + "\r\n",
+          std::string(7, 'x') + one + std::string(16, 'y') + one}) {
+      EXPECT_EQ(EscapeLogLine(framed), ReferenceEscape(framed)) << byte;
+    }
     all += one;
   }
   EXPECT_EQ(EscapeLogLine(all), ReferenceEscape(all));
