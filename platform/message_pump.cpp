@@ -2,9 +2,13 @@
 
 namespace platform {
 
+// Notified after the mutex is released, so the woken thread does not wake
+// only to block on it.
 void HeadlessPump::Wake() {
-  std::lock_guard lock(mutex_);
-  pending_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    pending_ = true;
+  }
   woken_.notify_one();
 }
 

@@ -137,6 +137,9 @@ bool PosixIoThread::ReadAvailable() {
       }
       Deliver({buffer.data(), static_cast<std::size_t>(got)}, delta);
       gotSomething = true;
+      // A short read emptied the tty: asking again would only cost a call
+      // that finds nothing.
+      if (static_cast<std::size_t>(got) < std::min(room, buffer.size())) return true;
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
