@@ -31,7 +31,8 @@ namespace platform {
 
 namespace detail {
 struct ThreadQueue;
-}
+struct SyncCall;
+}  // namespace detail
 
 // Wake-mask bits of MsgWaitForMultipleObjects. Headless threads have no
 // input, so only posted and sent work can wake them; a toolkit pump may
@@ -86,6 +87,20 @@ class Application {
   // rethrown here. From the UI thread it runs at once. While waiting, the
   // calling thread serves messages sent to its own windows.
   void Synchronize(const std::function<void()>& call);
+  // Synchronize as soon as `trigger` is signalled: `call` is queued now but
+  // runs in the UI thread only once `trigger` is signalled while `stop` is
+  // not, and the signal wakes the UI thread itself, not the caller first.
+  // From that signal on the call is as good as queued by Synchronize: a
+  // later `stop` no longer takes it back.
+  // The caller waits meanwhile (serving messages sent to its windows).
+  // Returns true once `call` has run (an exception it threw is rethrown
+  // here); false when `stop` came first, and then `call` never runs. Taking
+  // the call takes `trigger`'s signal like a wait would. `stop` should be a
+  // manual-reset event; it is never reset here. When the UI thread has ended,
+  // still waits for `trigger` or `stop` before it throws, so a caller that
+  // loops on it never spins.
+  bool SynchronizeWhen(const EventHandle& trigger, const EventHandle& stop,
+                       const std::function<void()>& call);
   // Any thread: queues `call` for the UI thread without waiting.
   void QueueCall(std::function<void()> call);
 
@@ -110,6 +125,8 @@ class Application {
   bool HandleOneMessage();
   void CallIdle(bool& done);
   void SleepUntilWork();
+  // SynchronizeWhen's wait for a queued armed call; true when it started.
+  bool AwaitArmed(const std::shared_ptr<detail::SyncCall>& sync, const EventHandle& stop);
 
   std::thread::id uiThread_;
   std::shared_ptr<detail::ThreadQueue> queue_;

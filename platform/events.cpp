@@ -14,6 +14,10 @@ void EventObject::Set() {
   signalled_ = true;
   for (MessagePump* pump : waiters_)
     pump->Wake();
+  for (const Armed& armed : armed_) {
+    if (!armed.call->stop->Signalled()) armed.call->committed = true;
+    armed.queue->pump->Wake();
+  }
 }
 
 void EventObject::Acquire() {
@@ -23,6 +27,10 @@ void EventObject::Acquire() {
 void EventObject::RemoveWaiter(MessagePump* pump) {
   const auto it = std::find(waiters_.begin(), waiters_.end(), pump);
   if (it != waiters_.end()) waiters_.erase(it);
+}
+
+void EventObject::RemoveArmed(const detail::SyncCall* call) {
+  std::erase_if(armed_, [call](const Armed& armed) { return armed.call == call; });
 }
 
 namespace detail {

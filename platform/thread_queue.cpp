@@ -34,13 +34,24 @@ void RunSync(SyncCall& call) {
   SetEvent(call.done);
 }
 
+// WaitLock() held. Whether `w` is of `workClasses` and may run now.
+bool Ready(const QueuedWork& w, unsigned workClasses) {
+  if (!w.sync) return (workClasses & kPostedWork) != 0;
+  if ((workClasses & kSyncWork) == 0) return false;
+  return !w.sync->trigger || w.sync->committed;
+}
+
+// WaitLock() held: the call is no longer queued.
+void Disarm(SyncCall& call) {
+  if (call.trigger) call.trigger->RemoveArmed(&call);
+}
+
 }  // namespace
 
 bool ThreadQueue::HasWork(unsigned workClasses) const {
   if ((workClasses & kSentWork) && !sent.empty()) return true;
-  return std::any_of(work.begin(), work.end(), [workClasses](const QueuedWork& w) {
-    return (workClasses & (w.sync ? kSyncWork : kPostedWork)) != 0;
-  });
+  return std::any_of(work.begin(), work.end(),
+                     [workClasses](const QueuedWork& w) { return Ready(w, workClasses); });
 }
 
 bool ThreadQueue::PushSent(std::shared_ptr<SentMessage> message) {
@@ -64,6 +75,25 @@ bool ThreadQueue::PushSync(std::shared_ptr<SyncCall> call) {
   return true;
 }
 
+bool ThreadQueue::PushArmed(std::shared_ptr<SyncCall> call) {
+  if (closed) return false;
+  call->trigger->AddArmed(this, call.get());
+  call->committed = call->trigger->Signalled() && !call->stop->Signalled();
+  const bool ready = call->committed;
+  work.push_back(QueuedWork{nullptr, std::move(call), nullptr});
+  if (ready) pump->Wake();
+  return true;
+}
+
+bool ThreadQueue::WithdrawArmed(const std::shared_ptr<SyncCall>& call) {
+  const auto it = std::find_if(work.begin(), work.end(),
+                               [&call](const QueuedWork& w) { return w.sync == call; });
+  if (it == work.end() || call->committed) return false;
+  Disarm(*call);
+  work.erase(it);
+  return true;
+}
+
 void ThreadQueue::DropMessagesFor(const MessageWindow* window) {
   for (auto it = sent.begin(); it != sent.end();) {
     if ((*it)->window.get() == window) {
@@ -82,6 +112,7 @@ void ThreadQueue::FailAll(const char* reason) {
   sent.clear();
   for (const QueuedWork& w : work) {
     if (w.sync) {
+      Disarm(*w.sync);
       w.sync->error = std::make_exception_ptr(std::runtime_error(reason));
       w.sync->done->Set();
     }
@@ -142,12 +173,17 @@ bool ServeOne(ThreadQueue& queue, unsigned workClasses) {
       sent = std::move(queue.sent.front());
       queue.sent.pop_front();
     } else {
-      const auto it = std::find_if(queue.work.begin(), queue.work.end(), [&](const QueuedWork& w) {
-        return (workClasses & (w.sync ? kSyncWork : kPostedWork)) != 0;
-      });
+      const auto it = std::find_if(queue.work.begin(), queue.work.end(),
+                                   [&](const QueuedWork& w) { return Ready(w, workClasses); });
       if (it == queue.work.end()) return false;
       item = std::move(*it);
       queue.work.erase(it);
+      if (item.sync && item.sync->trigger) {
+        // Taken like a successful wait takes the signal.
+        item.sync->trigger->Acquire();
+        item.sync->taken = true;
+        Disarm(*item.sync);
+      }
     }
   }
   if (sent) {
