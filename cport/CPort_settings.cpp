@@ -308,6 +308,7 @@ void TCustomComPort::RegisterLink(PortLink* link) {
   }
   linkList_.push_back(link);
   if (link->RxData) hasRxBufLink_ = true;
+  RefreshSilentEvents();
 }
 
 void TCustomComPort::UnregisterLink(PortLink* link) {
@@ -316,6 +317,7 @@ void TCustomComPort::UnregisterLink(PortLink* link) {
   for (const PortLink* known : linkList_) {
     if (known->RxData) hasRxBufLink_ = true;
   }
+  RefreshSilentEvents();
 }
 
 }  // namespace cport

@@ -100,7 +100,12 @@ void TComThread::EventWatchLoop() {
     // A wait that fails to start must not look finished: the event would
     // stay signalled from the last pass and the loop would spin.
     platform::ResetEvent(overlapped.hEvent);
-    device.WaitCommEvent(&mask, &overlapped);
+    const DWORD started = device.WaitCommEvent(&mask, &overlapped);
+    if (port_.syncMethod_ == smThreadSync) {
+      if (started == device::ERROR_SUCCESS && SettledSilently(device, overlapped, mask)) continue;
+      if (!DeliverWhenSignalled(device, overlapped, mask)) break;
+      continue;
+    }
     const std::uint32_t woken =
         platform::WaitForMultipleObjects(waitList, false, platform::INFINITE);
     if (woken != platform::WAIT_OBJECT_0 + 1)
@@ -112,6 +117,45 @@ void TComThread::EventWatchLoop() {
     PendingEvents = MaskToEvents(mask);
     if (!PendingEvents.Empty()) DispatchPendingEvents();
   }
+}
+
+// The wait's end, the events it reports and their delivery are taken up in
+// the UI thread, which the device's signal wakes directly: a delivery costs
+// one thread hand-off instead of two. The stop request still wins over an
+// event reported at the same time, and this thread waits meanwhile, as it
+// would for a synchronised delivery.
+bool TComThread::DeliverWhenSignalled(device::SerialDevice& device, device::OVERLAPPED& overlapped,
+                                      const DWORD& mask) {
+  try {
+    return platform::App().SynchronizeWhen(overlapped.hEvent, StopEvent, [&] {
+      DWORD transferred = 0;
+      if (device.GetOverlappedResult(&overlapped, &transferred, false) != device::ERROR_SUCCESS) {
+        return;
+      }
+      PendingEvents = MaskToEvents(mask);
+      if (!PendingEvents.Empty()) RunDelivery(&TComThread::DeliverPendingEvents);
+    });
+  } catch (...) {
+    // Only the framework fails here (the user-interface thread has ended,
+    // and the wait has ended too): watch on, as after a failed delivery.
+    return true;
+  }
+}
+
+// Every write raises the transmit-empty event, which most programs do not
+// listen to: a wait that ended at once with nothing but such events is
+// settled by this thread, without waking the UI thread for a delivery that
+// would do nothing.
+bool TComThread::SettledSilently(device::SerialDevice& device, device::OVERLAPPED& overlapped,
+                                 DWORD mask) {
+  const TComEvents events = MaskToEvents(mask);
+  if (events.Empty() || (EventsToMask(events) & ~port_.SilentEventMask()) != 0) return false;
+  DWORD transferred = 0;
+  if (device.GetOverlappedResult(&overlapped, &transferred, false) != device::ERROR_SUCCESS) {
+    return false;
+  }
+  PendingEvents = events;
+  return true;
 }
 
 void TComThread::DispatchPendingEvents() {

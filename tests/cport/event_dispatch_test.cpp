@@ -222,6 +222,28 @@ TEST_F(PortOnLine, APassFindingNoBytesFiresNothing) {
   EXPECT_EQ(received, "abcd");
 }
 
+TEST_F(PortOnLine, ATransmitEmptyNobodyListensToIsNotHandedToTheUIThread) {
+  port_.SetOnRxChar([&](TCustomComPort& port, std::int32_t count) {
+    std::string text;
+    port.ReceiveText(text, count);
+    port.SendText("answer");  // raises the transmit-empty while the event thread waits for us
+    fired_.Add(text);
+  });
+  Open();
+  line_.Inject("a");
+  ASSERT_TRUE(fired_.WaitFor("a"));
+  // The wait after the delivery ends at once with the transmit-empty alone;
+  // the event thread settles it and waits a third time.
+  ASSERT_TRUE(line_.WaitForCall("WaitCommEvent", 3));
+  EXPECT_EQ(platform::MsgWaitForMultipleObjects({}, false, 0, platform::QS_POSTMESSAGE),
+            platform::WAIT_TIMEOUT);
+
+  // Listened to, the same event is delivered.
+  port_.SetOnTxEmpty([&](TCustomComPort&) { fired_.Add("TxEmpty"); });
+  line_.Inject("b");
+  EXPECT_TRUE(fired_.WaitFor("TxEmpty"));
+}
+
 // ---------------------------------------------------------------------------
 // Linked reading
 

@@ -68,7 +68,8 @@ TEST_F(HangUp, EndsTheReadTheWriteAndTheEventWaitOnceAndNothingAsksAgain) {
   line_.HangUp();
   ExpectNotConnected(read.get(), ecReadFailed);
   ExpectNotConnected(write.get(), ecWriteFailed);
-  // The event thread collects its failed wait, tries once more, and sleeps.
+  // The failed wait is collected, the event thread tries once more, and sleeps.
+  ServeEndedWait();
   ASSERT_TRUE(line_.WaitForCall("WaitCommEvent"));
 
   // Later transfers fail at the start instead of waiting for a dead line.
@@ -105,6 +106,7 @@ TEST_F(HangUp, PluggedInAgainTheLineTransfersAndAReopenedPortWatchesIt) {
   Open();
   ASSERT_TRUE(line_.WaitForCall("WaitCommEvent"));
   line_.HangUp();
+  ServeEndedWait();
   ASSERT_TRUE(line_.WaitForCall("WaitCommEvent", 2));
   line_.Reconnect();
   EXPECT_EQ(port_.SendText("ok"), 2);
