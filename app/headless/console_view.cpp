@@ -33,6 +33,7 @@ ConsoleView::~ConsoleView() {
 void ConsoleView::AddLogLine(std::string_view line) {
   AppendEscapedLogLine(pending_, line);
   pending_ += '\n';
+  if (pending_.size() >= kConsolePendingLimit) Flush();
 }
 
 void ConsoleView::ShowErrorBox(const std::string& text) {

@@ -3,19 +3,24 @@
 // Every log line becomes one output line, escaped by EscapeLogLine. Lines are
 // collected in memory and written by Flush, which the program calls whenever
 // it has caught up and is about to wait, so a reader sees each line at once
-// without a system call per line. Error boxes and error messages go to
-// stderr at once (after flushing the log, so the two stay in order on a
-// terminal). The controls a console does not have are no-ops; the simulation
-// box is fixed at construction. User-interface thread only. A failed write
-// (a closed pipe, a full disk) drops the output; the device keeps serving.
+// without a system call per line. Once kConsolePendingLimit bytes are
+// collected they are written at once: a device that never runs out of work
+// still logs in bounded memory. Error boxes and error messages go to stderr
+// at once (after flushing the log, so the two stay in order on a terminal).
+// The controls a console does not have are no-ops; the simulation box is
+// fixed at construction. User-interface thread only. A failed write (a
+// closed pipe, a full disk) drops the output; the device keeps serving.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "app/server_view.h"
 
 namespace app {
+
+inline constexpr std::size_t kConsolePendingLimit = std::size_t{64} * 1024;
 
 class ConsoleView : public ServerView {
  public:
