@@ -5,9 +5,12 @@
 // a client that closes the slave never makes the master hang up (which
 // would give EIO and a level-triggered POLLHUP that spins). The slave is
 // made raw at creation. A client that stops reading never stalls the
-// device: without output flow control (CTS or XON/XOFF output) the line
-// behaves like a wire and what the client's side cannot take is dropped and
-// counted; with it, writes wait for the client as they would for CTS.
+// device: without output flow control (CTS or XON/XOFF output), once the
+// client's side is full and has taken nothing for a moment, the line behaves
+// like a wire and what it cannot take is dropped and counted until the
+// client reads again; a client that reads, however far behind, loses
+// nothing. With flow control, writes wait for the client as they would for
+// CTS.
 // Output left unread while no client was attached is flushed when a client
 // attaches. Attaching and detaching are seen through inotify on the slave
 // path (IN_OPEN, IN_CLOSE), which wakes the I/O thread only when they

@@ -14,6 +14,9 @@ namespace cport::detail {
 namespace {
 
 constexpr std::size_t kChunk = 4096;
+// In drop mode, how long a full line may take nothing before its reader is
+// taken to have stopped reading. A reader that reads takes bytes long before.
+constexpr int kStalledReaderMs = 500;
 // Reads per wake-up before output gets its turn again.
 constexpr int kReadsPerWake = 16;
 
@@ -71,11 +74,18 @@ void PosixIoThread::Run() {
     const nfds_t extraIndex = count;
     if (options_.extraFd >= 0) fds[count++] = {options_.extraFd, POLLIN, 0};
 
-    if (::poll(fds.data(), count, -1) < 0) {
+    // In drop mode a full line is waited for only so long (see Drain).
+    const bool timed = waitingForRoom_ && dropWhenFull_;
+    const int ready = ::poll(fds.data(), count, timed ? kStalledReaderMs : -1);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return;  // cannot happen with valid descriptors; never spin
     }
     ++options_.stats->wakeups;
+    if (ready == 0 && timed) {
+      readerStalled_ = true;
+      waitingForRoom_ = false;
+    }
     if (fds[0].revents != 0) {
       std::uint64_t value = 0;
       [[maybe_unused]] const ssize_t got = ::read(wake_.Get(), &value, sizeof value);
@@ -190,17 +200,20 @@ void PosixIoThread::Drain() {
     if (queued == 0) return;
     const ssize_t written = ::write(fd_, buffer.data(), queued);
     if (written > 0) {
+      readerStalled_ = false;  // it reads again
       driver_.ConsumeOutput(static_cast<std::size_t>(written));
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && errno == EAGAIN) {
-      if (dropWhenFull_) {
-        // A wire has no back-pressure: what finds no room is lost.
+      if (dropWhenFull_ && readerStalled_) {
+        // Nobody reads the far end, and a wire has no back-pressure: what
+        // finds no room is lost rather than holding the writer up.
         driver_.ConsumeOutput(queued);
         options_.stats->dropped += queued;
         continue;
       }
+      // A reader that is merely behind gets everything: wait for room.
       waitingForRoom_ = true;
       return;
     }

@@ -62,8 +62,10 @@ class PosixIoThread final : private ParmrkSink {
 
   // The tty delivers PARMRK marks (parity checking is on).
   void SetParityMarks(bool on);
-  // What the line cannot take is dropped instead of waited for (a virtual
-  // line without output flow control behaves like a wire).
+  // What the line cannot take is dropped instead of waited for once the far
+  // end has taken nothing for a while (a virtual line without output flow
+  // control behaves like a wire whose reader has gone away); a reader that
+  // is merely behind is waited for, so it loses nothing.
   void SetDropWhenFull(bool on) { dropWhenFull_ = on; }
   // Forget a half-received mark (after the input was purged).
   void ResetDecoder() { resetDecoder_ = true; }
@@ -106,6 +108,7 @@ class PosixIoThread final : private ParmrkSink {
   bool hungUp_ = false;
   bool endSeen_ = false;  // POLLHUP/POLLERR while the input was held back
   bool waitingForRoom_ = false;
+  bool readerStalled_ = false;  // drop mode: the far end stopped taking bytes
   bool haveCounters_ = false;
   Counters counters_;
 };

@@ -140,6 +140,22 @@ TEST_F(VirtualDevice, ClientThatStopsReadingNeverStallsWrites) {
   EXPECT_GT(counters_->dropped.load(), 0u);
 }
 
+TEST_F(VirtualDevice, AClientThatReadsBehindTheWriterLosesNothing) {
+  UniqueFd client = Attach();
+  // Far more than the pseudo-terminal holds, read in small pieces.
+  std::string pattern(1 << 20, '\0');
+  for (std::size_t i = 0; i < pattern.size(); ++i)
+    pattern[i] = static_cast<char>(i % 251);
+  std::string received;
+  std::thread reader([&] { received = ReadClient(client.Get(), pattern.size()); });
+  for (std::size_t at = 0; at < pattern.size(); at += 4096)
+    EXPECT_EQ(Write(pattern.substr(at, 4096)), 4096u);
+  reader.join();
+  EXPECT_EQ(received.size(), pattern.size());
+  EXPECT_TRUE(received == pattern);
+  EXPECT_EQ(counters_->dropped.load(), 0u);
+}
+
 TEST_F(VirtualDevice, WithOutputFlowControlNothingIsDroppedAndWritesWaitForTheClient) {
   DCB dcb;
   dcb.BaudRate = 9600;
