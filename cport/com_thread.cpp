@@ -96,16 +96,18 @@ void TComThread::EventWatchLoop() {
     }
   } endOfWatch{device};
 
+  bool waitStarted = false;  // by the UI thread, when it took up the last one
   for (;;) {
+    if (port_.syncMethod_ == smThreadSync) {
+      if (!waitStarted) StartWait(device, overlapped, mask);
+      waitStarted = false;
+      if (!DeliverWhenSignalled(device, overlapped, mask, waitStarted)) break;
+      continue;
+    }
     // A wait that fails to start must not look finished: the event would
     // stay signalled from the last pass and the loop would spin.
     platform::ResetEvent(overlapped.hEvent);
-    const DWORD started = device.WaitCommEvent(&mask, &overlapped);
-    if (port_.syncMethod_ == smThreadSync) {
-      if (started == device::ERROR_SUCCESS && SettledSilently(device, overlapped, mask)) continue;
-      if (!DeliverWhenSignalled(device, overlapped, mask)) break;
-      continue;
-    }
+    device.WaitCommEvent(&mask, &overlapped);
     const std::uint32_t woken =
         platform::WaitForMultipleObjects(waitList, false, platform::INFINITE);
     if (woken != platform::WAIT_OBJECT_0 + 1)
@@ -119,21 +121,23 @@ void TComThread::EventWatchLoop() {
   }
 }
 
-// The wait's end, the events it reports and their delivery are taken up in
-// the UI thread, which the device's signal wakes directly: a delivery costs
-// one thread hand-off instead of two. The stop request still wins over an
-// event reported at the same time, and this thread waits meanwhile, as it
-// would for a synchronised delivery.
+// The wait's end, the events it reports, their delivery and the start of
+// the next wait are all taken up in the UI thread, which the device's signal
+// wakes directly, while this thread sleeps on: a delivery costs one thread
+// hand-off instead of three. The stop request still wins over an event
+// reported at the same time.
 bool TComThread::DeliverWhenSignalled(device::SerialDevice& device, device::OVERLAPPED& overlapped,
-                                      const DWORD& mask) {
+                                      DWORD& mask, bool& waitStarted) {
   try {
     return platform::App().SynchronizeWhen(overlapped.hEvent, StopEvent, [&] {
       DWORD transferred = 0;
-      if (device.GetOverlappedResult(&overlapped, &transferred, false) != device::ERROR_SUCCESS) {
-        return;
+      if (device.GetOverlappedResult(&overlapped, &transferred, false) == device::ERROR_SUCCESS) {
+        PendingEvents = MaskToEvents(mask);
+        if (!PendingEvents.Empty()) RunDelivery(&TComThread::DeliverPendingEvents);
       }
-      PendingEvents = MaskToEvents(mask);
-      if (!PendingEvents.Empty()) RunDelivery(&TComThread::DeliverPendingEvents);
+      StartWait(device, overlapped, mask);
+      waitStarted = true;
+      return true;
     });
   } catch (...) {
     // Only the framework fails here (the user-interface thread has ended,
@@ -142,20 +146,25 @@ bool TComThread::DeliverWhenSignalled(device::SerialDevice& device, device::OVER
   }
 }
 
-// Every write raises the transmit-empty event, which most programs do not
-// listen to: a wait that ended at once with nothing but such events is
-// settled by this thread, without waking the UI thread for a delivery that
+// Starts the next wait. A wait must not look finished before it is: the
+// event is reset first, so one that fails to start leaves it unsignalled
+// and nothing spins. Every write raises the transmit-empty event, which
+// most programs do not listen to: a wait that ends at once with nothing but
+// such events is settled here and started again, without a delivery that
 // would do nothing.
-bool TComThread::SettledSilently(device::SerialDevice& device, device::OVERLAPPED& overlapped,
-                                 DWORD mask) {
-  const TComEvents events = MaskToEvents(mask);
-  if (events.Empty() || (EventsToMask(events) & ~port_.SilentEventMask()) != 0) return false;
-  DWORD transferred = 0;
-  if (device.GetOverlappedResult(&overlapped, &transferred, false) != device::ERROR_SUCCESS) {
-    return false;
+void TComThread::StartWait(device::SerialDevice& device, device::OVERLAPPED& overlapped,
+                           DWORD& mask) {
+  for (;;) {
+    platform::ResetEvent(overlapped.hEvent);
+    if (device.WaitCommEvent(&mask, &overlapped) != device::ERROR_SUCCESS) return;
+    const TComEvents events = MaskToEvents(mask);
+    if (events.Empty() || (EventsToMask(events) & ~port_.SilentEventMask()) != 0) return;
+    DWORD transferred = 0;
+    if (device.GetOverlappedResult(&overlapped, &transferred, false) != device::ERROR_SUCCESS) {
+      return;
+    }
+    PendingEvents = events;
   }
-  PendingEvents = events;
-  return true;
 }
 
 void TComThread::DispatchPendingEvents() {

@@ -64,13 +64,11 @@ class TComThread final : public platform::Thread {
   class DeliveryScope;
 
   void EventWatchLoop();
-  // smThreadSync: lets the UI thread take up the started wait's end; false
-  // once stopping.
+  // smThreadSync: lets the UI thread take up each ended wait and start the
+  // next; false once stopping.
   bool DeliverWhenSignalled(device::SerialDevice& device, device::OVERLAPPED& overlapped,
-                            const device::DWORD& mask);
-  // A wait that ended at once with only silent events: settled here.
-  bool SettledSilently(device::SerialDevice& device, device::OVERLAPPED& overlapped,
-                       device::DWORD mask);
+                            device::DWORD& mask, bool& waitStarted);
+  void StartWait(device::SerialDevice& device, device::OVERLAPPED& overlapped, device::DWORD& mask);
   void DispatchPendingEvents();
   void PostPendingEvents();
   void DeliverPendingEvents();

@@ -146,16 +146,17 @@ void Application::Synchronize(const std::function<void()>& call) {
 }
 
 bool Application::SynchronizeWhen(const EventHandle& trigger, const EventHandle& stop,
-                                  const std::function<void()>& call) {
+                                  const std::function<bool()>& call) {
   if (!trigger || !stop) throw std::invalid_argument("SynchronizeWhen needs both events");
   const std::array<EventHandle, 2> ends = {stop, trigger};
   if (IsUIThread()) {
-    if (WaitForMultipleObjects(ends, false, INFINITE) != WAIT_OBJECT_0 + 1) return false;
-    call();
+    do {
+      if (WaitForMultipleObjects(ends, false, INFINITE) != WAIT_OBJECT_0 + 1) return false;
+    } while (call() && WaitForSingleObject(stop, 0) != WAIT_OBJECT_0);
     return true;
   }
   auto sync = std::make_shared<detail::SyncCall>();
-  sync->call = call;
+  sync->call = [raw = sync.get(), &call] { raw->again = call(); };
   sync->trigger = trigger;
   sync->stop = stop;
   bool queued = false;

@@ -93,14 +93,18 @@ class Application {
   // From that signal on the call is as good as queued by Synchronize: a
   // later `stop` no longer takes it back.
   // The caller waits meanwhile (serving messages sent to its windows).
-  // Returns true once `call` has run (an exception it threw is rethrown
-  // here); false when `stop` came first, and then `call` never runs. Taking
+  // When `call` returns true it is armed again at once, in the UI thread,
+  // and the caller goes on waiting: a call that restarts whatever signals
+  // `trigger` keeps the caller asleep across any number of runs. Returns
+  // true once `call` has returned false, threw (the exception is rethrown
+  // here) or returned true while `stop` was signalled; false when `stop`
+  // found it waiting for `trigger`, and then it does not run again. Taking
   // the call takes `trigger`'s signal like a wait would. `stop` should be a
   // manual-reset event; it is never reset here. When the UI thread has ended,
   // still waits for `trigger` or `stop` before it throws, so a caller that
   // loops on it never spins.
   bool SynchronizeWhen(const EventHandle& trigger, const EventHandle& stop,
-                       const std::function<void()>& call);
+                       const std::function<bool()>& call);
   // Any thread: queues `call` for the UI thread without waiting.
   void QueueCall(std::function<void()> call);
 

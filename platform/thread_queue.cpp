@@ -25,13 +25,18 @@ void HandleEscaped(std::exception_ptr error) {
   App().HandleException(std::move(error));
 }
 
-void RunSync(SyncCall& call) {
+// Runs a synchronised call and releases its caller; an armed call that
+// asks to run again is queued afresh instead, unless stopping.
+void RunSync(ThreadQueue& queue, std::shared_ptr<SyncCall> call) {
   try {
-    call.call();
+    call->call();
   } catch (...) {
-    call.error = std::current_exception();
+    call->error = std::current_exception();
+    call->again = false;
   }
-  SetEvent(call.done);
+  std::lock_guard lock(WaitLock());
+  if (call->again && !call->stop->Signalled() && queue.PushArmed(call)) return;
+  call->done->Set();
 }
 
 // WaitLock() held. Whether `w` is of `workClasses` and may run now.
@@ -78,6 +83,8 @@ bool ThreadQueue::PushSync(std::shared_ptr<SyncCall> call) {
 bool ThreadQueue::PushArmed(std::shared_ptr<SyncCall> call) {
   if (closed) return false;
   call->trigger->AddArmed(this, call.get());
+  call->taken = false;
+  call->again = false;
   call->committed = call->trigger->Signalled() && !call->stop->Signalled();
   const bool ready = call->committed;
   work.push_back(QueuedWork{nullptr, std::move(call), nullptr});
@@ -189,7 +196,7 @@ bool ServeOne(ThreadQueue& queue, unsigned workClasses) {
   if (sent) {
     ServeSent(*sent);
   } else if (item.sync) {
-    RunSync(*item.sync);
+    RunSync(queue, std::move(item.sync));
   } else {
     try {
       item.posted();

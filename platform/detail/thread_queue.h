@@ -42,6 +42,7 @@ struct SyncCall {
   EventHandle stop;
   bool committed = false;  // WaitLock()
   bool taken = false;      // WaitLock(): the UI thread has started it
+  bool again = false;      // set by `call`: queue it afresh, armed, once it returns
 };
 
 struct QueuedWork {

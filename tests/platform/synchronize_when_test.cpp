@@ -20,7 +20,7 @@ namespace {
 class SynchronizeWhenTest : public ::testing::Test {
  protected:
   // The worker's outcome: true/false as returned, nullopt when it threw.
-  void StartWorker(std::function<void()> call = [] {}) {
+  void StartWorker(std::function<bool()> call = [] { return false; }) {
     worker_ = std::thread([this, call = std::move(call)] {
       try {
         result_ = app_->SynchronizeWhen(trigger_, stop_, call);
@@ -48,6 +48,7 @@ TEST_F(SynchronizeWhenTest, RunsInTheUIThreadOnlyOnceTriggered) {
   StartWorker([&] {
     ranIn = std::this_thread::get_id();
     ran = true;
+    return false;
   });
   std::thread setter([&] {
     clock_.WaitUntilWaiting(2);  // the UI thread and the worker are asleep
@@ -64,7 +65,10 @@ TEST_F(SynchronizeWhenTest, RunsInTheUIThreadOnlyOnceTriggered) {
 
 TEST_F(SynchronizeWhenTest, StopBeforeTheTriggerWithdrawsTheCall) {
   bool ran = false;
-  StartWorker([&] { ran = true; });
+  StartWorker([&] {
+    ran = true;
+    return false;
+  });
   clock_.WaitUntilWaiting(1);
   SetEvent(stop_);
   JoinWorker();
@@ -76,7 +80,10 @@ TEST_F(SynchronizeWhenTest, StopBeforeTheTriggerWithdrawsTheCall) {
 
 TEST_F(SynchronizeWhenTest, ATriggerAfterTheStopCommitsNothing) {
   bool ran = false;
-  StartWorker([&] { ran = true; });
+  StartWorker([&] {
+    ran = true;
+    return false;
+  });
   clock_.WaitUntilWaiting(1);
   SetEvent(stop_);
   SetEvent(trigger_);
@@ -88,7 +95,10 @@ TEST_F(SynchronizeWhenTest, ATriggerAfterTheStopCommitsNothing) {
 
 TEST_F(SynchronizeWhenTest, ACallTheTriggerCommittedRunsDespiteALaterStop) {
   bool ran = false;
-  StartWorker([&] { ran = true; });
+  StartWorker([&] {
+    ran = true;
+    return false;
+  });
   clock_.WaitUntilWaiting(1);
   SetEvent(trigger_);
   SetEvent(stop_);
@@ -102,14 +112,17 @@ TEST_F(SynchronizeWhenTest, ACallTheTriggerCommittedRunsDespiteALaterStop) {
 TEST_F(SynchronizeWhenTest, AStopAlreadySignalledQueuesNothing) {
   SetEvent(stop_);
   SetEvent(trigger_);
-  StartWorker([] { ADD_FAILURE() << "ran although stopped"; });
+  StartWorker([] {
+    ADD_FAILURE() << "ran although stopped";
+    return false;
+  });
   JoinWorker();
   app_->ProcessMessages();
   EXPECT_EQ(result_, false);
 }
 
 TEST_F(SynchronizeWhenTest, TheCallsExceptionIsRethrownInTheCaller) {
-  StartWorker([] { throw std::runtime_error("from the call"); });
+  StartWorker([]() -> bool { throw std::runtime_error("from the call"); });
   clock_.WaitUntilWaiting(1);
   SetEvent(trigger_);
   EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
@@ -117,6 +130,44 @@ TEST_F(SynchronizeWhenTest, TheCallsExceptionIsRethrownInTheCaller) {
   JoinWorker();
   EXPECT_TRUE(threw_);
   EXPECT_FALSE(result_.has_value());
+}
+
+TEST_F(SynchronizeWhenTest, ACallThatAsksToRunAgainIsArmedAgainWhileTheCallerSleeps) {
+  int runs = 0;
+  StartWorker([&] {
+    ResetEvent(trigger_);  // restarts what signals it, as a new wait would
+    return ++runs < 3;
+  });
+  for (int i = 1; i <= 3; ++i) {
+    clock_.WaitUntilWaiting(1);
+    SetEvent(trigger_);
+    EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
+    app_->ProcessMessages();
+    EXPECT_EQ(runs, i);
+    if (i < 3) {
+      EXPECT_FALSE(returned_);
+    }
+  }
+  JoinWorker();
+  EXPECT_EQ(result_, true);
+}
+
+TEST_F(SynchronizeWhenTest, ARearmedCallIsTakenBackByTheStop) {
+  int runs = 0;
+  StartWorker([&] {
+    ResetEvent(trigger_);
+    ++runs;
+    return true;
+  });
+  clock_.WaitUntilWaiting(1);
+  SetEvent(trigger_);
+  EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
+  app_->ProcessMessages();
+  SetEvent(stop_);
+  JoinWorker();
+  app_->ProcessMessages();
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(result_, false);
 }
 
 TEST_F(SynchronizeWhenTest, AWaitingCallDoesNotHoldBackLaterWork) {
@@ -133,7 +184,10 @@ TEST_F(SynchronizeWhenTest, AWaitingCallDoesNotHoldBackLaterWork) {
 }
 
 TEST_F(SynchronizeWhenTest, WithTheUIThreadGoneItStillWaitsForTheTriggerThenThrows) {
-  StartWorker([] { ADD_FAILURE() << "ran after the application ended"; });
+  StartWorker([] {
+    ADD_FAILURE() << "ran after the application ended";
+    return false;
+  });
   clock_.WaitUntilWaiting(1);
   app_.reset();
   clock_.WaitUntilWaiting(1);  // asleep again, on the trigger
