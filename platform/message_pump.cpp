@@ -1,26 +1,84 @@
 #include "platform/message_pump.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+
 namespace platform {
 
-// Notified after the mutex is released, so the woken thread does not wake
-// only to block on it.
-void HeadlessPump::Wake() {
-  {
-    std::lock_guard lock(mutex_);
-    pending_ = true;
+HeadlessPump::HeadlessPump() {
+  std::array<int, 2> ends{};
+  if (::pipe2(ends.data(), O_CLOEXEC | O_NONBLOCK) == 0) {
+    readEnd_ = ends[0];
+    writeEnd_ = ends[1];
   }
-  woken_.notify_one();
+}
+
+HeadlessPump::~HeadlessPump() {
+  if (readEnd_ >= 0) ::close(readEnd_);
+  if (writeEnd_ >= 0) ::close(writeEnd_);
+}
+
+// The flag is raised before `sleeping_` is read, and the sleeper announces
+// itself before it reads the flag again (both sequentially consistent), so
+// either the sleeper sees the flag or the waker sees the sleeper.
+void HeadlessPump::Wake() {
+  pending_.store(true);
+  if (!sleeping_.load()) return;
+  if (writeEnd_ >= 0) {
+    const char byte = 1;
+    // A full pipe already wakes the sleeper.
+    [[maybe_unused]] const ssize_t written = ::write(writeEnd_, &byte, 1);
+  } else {
+    { std::lock_guard lock(mutex_); }  // the sleeper is waiting, or sees the flag
+    woken_.notify_one();
+  }
 }
 
 bool HeadlessPump::WaitForWork(Deadline deadline, bool /*handleInput*/) {
-  std::unique_lock lock(mutex_);
-  if (deadline) {
-    woken_.wait_until(lock, *deadline, [this] { return pending_; });
+  if (pending_.exchange(false)) return false;
+  if (readEnd_ >= 0) {
+    SleepOnPipe(deadline);
   } else {
-    woken_.wait(lock, [this] { return pending_; });
+    SleepOnCondition(deadline);
   }
-  pending_ = false;
+  pending_.store(false);
   return false;
+}
+
+void HeadlessPump::SleepOnPipe(Deadline deadline) {
+  sleeping_.store(true);
+  if (!pending_.load()) {
+    int timeout = -1;
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      timeout = static_cast<int>(
+          std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 1000 * 60 * 60));
+    }
+    pollfd wake{readEnd_, POLLIN, 0};
+    // EINTR or a time-out: the caller checks its condition again.
+    ::poll(&wake, 1, timeout);
+  }
+  sleeping_.store(false);
+  std::array<char, 64> drained;
+  while (::read(readEnd_, drained.data(), drained.size()) > 0) {
+  }
+}
+
+void HeadlessPump::SleepOnCondition(Deadline deadline) {
+  std::unique_lock lock(mutex_);
+  sleeping_.store(true);
+  const auto woken = [this] { return pending_.load(); };
+  if (deadline) {
+    woken_.wait_until(lock, *deadline, woken);
+  } else {
+    woken_.wait(lock, woken);
+  }
+  sleeping_.store(false);
 }
 
 }  // namespace platform

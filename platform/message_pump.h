@@ -9,6 +9,7 @@
 // event loop, so toolkit input and our queue are served by one thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -39,16 +40,31 @@ class MessagePump {
   virtual void ProcessInput() {}
 };
 
-// The pump of threads without a toolkit: a flag and a condition variable.
+// The pump of threads without a toolkit. It sleeps in poll() on a pipe that
+// Wake writes to only while the thread sleeps: the kernel then runs the
+// woken thread on the waker's processor once the waker sleeps, which spares
+// a hand-off between two threads a cross-processor wake-up. Without a pipe
+// (none could be made) it falls back to a condition variable.
 class HeadlessPump final : public MessagePump {
  public:
+  HeadlessPump();
+  ~HeadlessPump() override;
+  HeadlessPump(const HeadlessPump&) = delete;
+  HeadlessPump& operator=(const HeadlessPump&) = delete;
+
   void Wake() override;
   bool WaitForWork(Deadline deadline, bool handleInput) override;
 
  private:
-  std::mutex mutex_;
+  void SleepOnPipe(Deadline deadline);
+  void SleepOnCondition(Deadline deadline);
+
+  std::atomic<bool> pending_{false};
+  std::atomic<bool> sleeping_{false};
+  int readEnd_ = -1;
+  int writeEnd_ = -1;
+  std::mutex mutex_;  // the fallback only
   std::condition_variable woken_;
-  bool pending_ = false;
 };
 
 }  // namespace platform

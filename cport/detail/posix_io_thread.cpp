@@ -82,9 +82,13 @@ void PosixIoThread::Run() {
       return;  // cannot happen with valid descriptors; never spin
     }
     ++options_.stats->wakeups;
+    // Output waits only after a wake-up (the driver queued some), room on the
+    // line, or a reader given up on; a read alone leaves nothing to send.
+    bool drain = fds[0].revents != 0;
     if (ready == 0 && timed) {
       readerStalled_ = true;
       waitingForRoom_ = false;
+      drain = true;
     }
     if (fds[0].revents != 0) {
       std::uint64_t value = 0;
@@ -98,9 +102,15 @@ void PosixIoThread::Run() {
     // The extra descriptor first: a virtual port's client attaching flushes
     // stale output, and that must happen before the client's first bytes are
     // read, or the flush could take the reply to them.
-    if (options_.extraFd >= 0 && fds[extraIndex].revents != 0) options_.onExtraReadable();
-    if (lineIndex < extraIndex) ServeLine(fds[lineIndex].revents, roomForInput);
-    if (!hungUp_ && !waitingForRoom_) Drain();
+    if (options_.extraFd >= 0 && fds[extraIndex].revents != 0) {
+      options_.onExtraReadable();
+      drain = true;
+    }
+    if (lineIndex < extraIndex) {
+      ServeLine(fds[lineIndex].revents, roomForInput);
+      drain = drain || (fds[lineIndex].revents & POLLOUT) != 0;
+    }
+    if (drain && !hungUp_ && !waitingForRoom_) Drain();
   }
 }
 
