@@ -64,8 +64,10 @@ void HeadlessPump::SleepOnPipe(Deadline deadline) {
     ::poll(&wake, 1, timeout);
   }
   sleeping_.store(false);
+  // A read shorter than the buffer has emptied the pipe: no second call to
+  // find that out.
   std::array<char, 64> drained;
-  while (::read(readEnd_, drained.data(), drained.size()) > 0) {
+  while (::read(readEnd_, drained.data(), drained.size()) == static_cast<ssize_t>(drained.size())) {
   }
 }
 
