@@ -47,7 +47,11 @@ class MessagePump {
 // (none could be made) it falls back to a condition variable.
 class HeadlessPump final : public MessagePump {
  public:
+  // Asks for the condition variable from the start.
+  struct WithoutPipe {};
+
   HeadlessPump();
+  explicit HeadlessPump(WithoutPipe) {}
   ~HeadlessPump() override;
   HeadlessPump(const HeadlessPump&) = delete;
   HeadlessPump& operator=(const HeadlessPump&) = delete;
