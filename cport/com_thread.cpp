@@ -133,7 +133,8 @@ bool TComThread::DeliverWhenSignalled(device::SerialDevice& device, device::OVER
       DWORD transferred = 0;
       if (device.GetOverlappedResult(&overlapped, &transferred, false) == device::ERROR_SUCCESS) {
         PendingEvents = MaskToEvents(mask);
-        if (!PendingEvents.Empty()) RunDelivery(&TComThread::DeliverPendingEvents);
+        // Already in the UI thread: the synchronised delivery runs at once.
+        if (!PendingEvents.Empty()) DispatchPendingEvents();
       }
       StartWait(device, overlapped, mask);
       waitStarted = true;

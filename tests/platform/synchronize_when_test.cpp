@@ -31,6 +31,18 @@ class SynchronizeWhenTest : public ::testing::Test {
     });
   }
   void JoinWorker() { worker_.join(); }
+  // A worker whose call only notes that it ran, once.
+  void StartNotingWorker() {
+    StartWorker([this] {
+      ran_ = true;
+      return false;
+    });
+  }
+  // The UI thread's turn: waits until a call is ready, then serves it.
+  void ServeReadyCall() {
+    EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
+    app_->ProcessMessages();
+  }
 
   FakeTickClock clock_;  // only for WaitUntilWaiting: nothing here times out
   std::unique_ptr<Application> app_ = std::make_unique<Application>();
@@ -40,6 +52,7 @@ class SynchronizeWhenTest : public ::testing::Test {
   std::optional<bool> result_;
   bool threw_ = false;
   std::atomic<bool> returned_{false};
+  bool ran_ = false;
 };
 
 TEST_F(SynchronizeWhenTest, RunsInTheUIThreadOnlyOnceTriggered) {
@@ -64,49 +77,36 @@ TEST_F(SynchronizeWhenTest, RunsInTheUIThreadOnlyOnceTriggered) {
 }
 
 TEST_F(SynchronizeWhenTest, StopBeforeTheTriggerWithdrawsTheCall) {
-  bool ran = false;
-  StartWorker([&] {
-    ran = true;
-    return false;
-  });
+  StartNotingWorker();
   clock_.WaitUntilWaiting(1);
   SetEvent(stop_);
   JoinWorker();
   SetEvent(trigger_);
   app_->ProcessMessages();
   EXPECT_EQ(result_, false);
-  EXPECT_FALSE(ran);
+  EXPECT_FALSE(ran_);
 }
 
 TEST_F(SynchronizeWhenTest, ATriggerAfterTheStopCommitsNothing) {
-  bool ran = false;
-  StartWorker([&] {
-    ran = true;
-    return false;
-  });
+  StartNotingWorker();
   clock_.WaitUntilWaiting(1);
   SetEvent(stop_);
   SetEvent(trigger_);
   app_->ProcessMessages();
   JoinWorker();
   EXPECT_EQ(result_, false);
-  EXPECT_FALSE(ran);
+  EXPECT_FALSE(ran_);
 }
 
 TEST_F(SynchronizeWhenTest, ACallTheTriggerCommittedRunsDespiteALaterStop) {
-  bool ran = false;
-  StartWorker([&] {
-    ran = true;
-    return false;
-  });
+  StartNotingWorker();
   clock_.WaitUntilWaiting(1);
   SetEvent(trigger_);
   SetEvent(stop_);
-  EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
-  app_->ProcessMessages();
+  ServeReadyCall();
   JoinWorker();
   EXPECT_EQ(result_, true);
-  EXPECT_TRUE(ran);
+  EXPECT_TRUE(ran_);
 }
 
 TEST_F(SynchronizeWhenTest, AStopAlreadySignalledQueuesNothing) {
@@ -125,8 +125,7 @@ TEST_F(SynchronizeWhenTest, TheCallsExceptionIsRethrownInTheCaller) {
   StartWorker([]() -> bool { throw std::runtime_error("from the call"); });
   clock_.WaitUntilWaiting(1);
   SetEvent(trigger_);
-  EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
-  app_->ProcessMessages();
+  ServeReadyCall();
   JoinWorker();
   EXPECT_TRUE(threw_);
   EXPECT_FALSE(result_.has_value());
@@ -141,8 +140,7 @@ TEST_F(SynchronizeWhenTest, ACallThatAsksToRunAgainIsArmedAgainWhileTheCallerSle
   for (int i = 1; i <= 3; ++i) {
     clock_.WaitUntilWaiting(1);
     SetEvent(trigger_);
-    EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
-    app_->ProcessMessages();
+    ServeReadyCall();
     EXPECT_EQ(runs, i);
     if (i < 3) {
       EXPECT_FALSE(returned_);
@@ -161,8 +159,7 @@ TEST_F(SynchronizeWhenTest, ARearmedCallIsTakenBackByTheStop) {
   });
   clock_.WaitUntilWaiting(1);
   SetEvent(trigger_);
-  EXPECT_EQ(MsgWaitForMultipleObjects({}, false, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
-  app_->ProcessMessages();
+  ServeReadyCall();
   SetEvent(stop_);
   JoinWorker();
   app_->ProcessMessages();
