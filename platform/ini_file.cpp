@@ -1,14 +1,11 @@
 #include "platform/ini_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <optional>
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/file_contents.h"
 
 namespace platform {
 namespace {
@@ -43,32 +40,14 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The whole file; empty with `missing` set when it does not exist.
-std::string ReadWholeFile(const std::filesystem::path& path, bool& missing) {
-  missing = false;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) {
-      missing = true;
-      return {};
-    }
-    throw IniFileError(path, "cannot read: " + SystemReason(errno), errno);
+// The whole file; empty when it does not exist.
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  try {
+    return ReadFileIfExists(path).value_or(std::string());
+  } catch (const std::system_error& error) {
+    throw IniFileError(path, "cannot read: " + SystemReason(error.code().value()),
+                       error.code().value());
   }
-  std::string contents;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count == 0) break;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      close(fd);
-      throw IniFileError(path, "cannot read: " + SystemReason(error), error);
-    }
-    contents.append(buffer, static_cast<std::size_t>(count));
-  }
-  close(fd);
-  return contents;
 }
 
 std::string Join(std::string_view a, std::string_view b, std::string_view c) {
@@ -133,8 +112,7 @@ IniFileError::IniFileError(const std::filesystem::path& path, std::string_view r
       systemError_(systemError) {}
 
 IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {
-  bool missing = false;
-  std::string contents = ReadWholeFile(path_, missing);
+  std::string contents = ReadWholeFile(path_);
   Parse(contents);
 }
 
