@@ -14,10 +14,6 @@ void EventObject::Set() {
   signalled_ = true;
   for (MessagePump* pump : waiters_)
     pump->Wake();
-  for (const Armed& armed : armed_) {
-    if (!armed.call->stop->Signalled()) armed.call->committed = true;
-    armed.queue->pump->Wake();
-  }
 }
 
 void EventObject::Acquire() {
@@ -29,10 +25,6 @@ void EventObject::RemoveWaiter(MessagePump* pump) {
   if (it != waiters_.end()) waiters_.erase(it);
 }
 
-void EventObject::RemoveArmed(const detail::SyncCall* call) {
-  std::erase_if(armed_, [call](const Armed& armed) { return armed.call == call; });
-}
-
 namespace detail {
 namespace {
 
@@ -42,20 +34,23 @@ std::vector<MessagePump*>& BlockedPumps() {
 }
 
 // A time-out measured on the tick count, so a fake clock governs it too.
+// Each pass of a wait reads the clock once (Left) and decides both whether
+// the time is up and how long to sleep from that one reading.
 class TickDeadline {
  public:
   explicit TickDeadline(std::uint32_t milliseconds)
       : start_(GetTickCount()), milliseconds_(milliseconds) {}
 
-  bool Expired() const {
-    return milliseconds_ != INFINITE && TicksSince(start_, GetTickCount()) >= milliseconds_;
+  // INFINITE for a wait without time-out; 0 once it has run out.
+  std::uint32_t Left() const {
+    if (milliseconds_ == INFINITE) return INFINITE;
+    return TicksLeft(start_, GetTickCount(), milliseconds_);
   }
 
   // When the pump should wake by itself: never for INFINITE, and never on a
   // fake clock, whose Advance wakes every waiter instead.
-  MessagePump::Deadline RealTime() const {
-    if (milliseconds_ == INFINITE || FakeClockActive()) return std::nullopt;
-    const std::uint32_t left = milliseconds_ - TicksSince(start_, GetTickCount());
+  static MessagePump::Deadline RealTime(std::uint32_t left) {
+    if (left == INFINITE || FakeClockActive()) return std::nullopt;
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(left);
   }
 
@@ -152,14 +147,15 @@ std::uint32_t WaitCore(std::span<const EventHandle> events, bool waitAll,
   for (;;) {
     if (const auto r = TryTake(events, waitAll); r != WAIT_TIMEOUT) return r;
     if (queue && queue->HasWork(workClasses)) return messageResult;
-    if (deadline.Expired()) return WAIT_TIMEOUT;
+    const std::uint32_t left = deadline.Left();
+    if (left == 0) return WAIT_TIMEOUT;
     MessagePump* pump = waiting.pump;
     bool input = false;
     {
       // Queue pushes always wake the queue's pump, so only the events and
       // the clock need to know about this waiter.
       const Registration registration(events, pump);
-      const auto wakeAt = deadline.RealTime();
+      const auto wakeAt = TickDeadline::RealTime(left);
       lock.unlock();
       input = pump->WaitForWork(wakeAt, handleInput);
       lock.lock();

@@ -21,6 +21,13 @@ constexpr std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) {
   return now - start;
 }
 
+// What is left of a `timeout` started at `start`, seen at `now`: 0 once it
+// has run out, never a wrapped-around remainder.
+constexpr std::uint32_t TicksLeft(std::uint32_t start, std::uint32_t now, std::uint32_t timeout) {
+  const std::uint32_t passed = TicksSince(start, now);
+  return passed >= timeout ? 0 : timeout - passed;
+}
+
 // Replaces the system tick count for its lifetime. At most one exists at a
 // time (a second one throws std::logic_error); create it before the waits it
 // should govern start.

@@ -129,6 +129,15 @@ TEST(TickCount, WrapAroundSubtractionGivesTheElapsedTime) {
   EXPECT_EQ(TicksSince(start, GetTickCount()), 2u);
 }
 
+TEST(TickCount, TimeLeftStopsAtZeroOnceTheTimeoutHasPassed) {
+  EXPECT_EQ(TicksLeft(100, 400, 1000), 700u);
+  EXPECT_EQ(TicksLeft(100, 1100, 1000), 0u);
+  // Read late, after the deadline: nothing is left, not about 49 days.
+  EXPECT_EQ(TicksLeft(100, 1101, 1000), 0u);
+  EXPECT_EQ(TicksLeft(0xFFFFFF00u, 0x100u, 0x100u), 0u);
+  EXPECT_EQ(TicksLeft(0xFFFFFF00u, 0x10u, 0x200u), 0xF0u);
+}
+
 TEST(TickCount, OnlyOneFakeClockAtATime) {
   FakeTickClock clock;
   EXPECT_THROW(FakeTickClock second, std::logic_error);
