@@ -7,7 +7,7 @@
 
 namespace platform {
 
-Thread::Thread() : finished_(CreateEvent(true, false)) {}
+Thread::Thread() = default;
 
 Thread::~Thread() {
   Terminate();
@@ -20,21 +20,21 @@ Thread::~Thread() {
 
 void Thread::Start() {
   if (thread_.joinable() || Finished()) throw std::logic_error("thread already started");
-  thread_ = std::thread([this] { Body(); });
+  thread_ = std::thread([this, outcome = outcome_] {
+    bodyThread_.store(std::this_thread::get_id());
+    try {
+      Execute();
+    } catch (...) {
+      outcome->fatalException = std::current_exception();
+    }
+    // `this` may be gone by now (destroyed from the body): only the shared
+    // outcome is touched.
+    SetEvent(outcome->finished);
+  });
 }
 
 bool Thread::InBody() const {
   return bodyThread_.load() == std::this_thread::get_id();
-}
-
-void Thread::Body() {
-  bodyThread_.store(std::this_thread::get_id());
-  try {
-    Execute();
-  } catch (...) {
-    fatalException_ = std::current_exception();
-  }
-  SetEvent(finished_);
 }
 
 void Thread::WaitFor() {
@@ -44,12 +44,12 @@ void Thread::WaitFor() {
   // Only the UI thread's queue ever holds synchronised calls; serving them
   // (and messages sent to our windows) lets a worker that is blocked on us
   // run to its end.
-  detail::WaitServing(finished_, detail::kSentWork | detail::kSyncWork);
+  detail::WaitServing(outcome_->finished, detail::kSentWork | detail::kSyncWork);
   thread_.join();
 }
 
 bool Thread::Finished() const {
-  return WaitForSingleObject(finished_, 0) == WAIT_OBJECT_0;
+  return WaitForSingleObject(outcome_->finished, 0) == WAIT_OBJECT_0;
 }
 
 void Thread::Synchronize(const std::function<void()>& call) {

@@ -12,12 +12,15 @@
 //
 // A derived class must stop its body (and call WaitFor) in its own
 // destructor: the base destructor runs after the derived members are gone.
-// The base destructor still terminates and waits as a last resort.
+// The base destructor still terminates and waits as a last resort. An
+// object destroyed from its own body is left to end by itself: the body's
+// end is recorded outside the object, so nothing touches it afterwards.
 #pragma once
 
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "platform/events.h"
@@ -41,7 +44,7 @@ class Thread {
   // True once Execute has returned (or thrown).
   bool Finished() const;
   // The exception that ended Execute, or null. Read after WaitFor.
-  std::exception_ptr FatalException() const { return fatalException_; }
+  std::exception_ptr FatalException() const { return outcome_->fatalException; }
 
  protected:
   virtual void Execute() = 0;
@@ -49,13 +52,18 @@ class Thread {
   static void Synchronize(const std::function<void()>& call);
 
  private:
-  void Body();
+  // How the body ended; shared with the running body, so it outlives an
+  // object destroyed from its own body.
+  struct Outcome {
+    EventHandle finished = CreateEvent(true, false);
+    std::exception_ptr fatalException;  // written before `finished` is set
+  };
+
   bool InBody() const;
 
   std::atomic<bool> terminated_{false};
   std::atomic<std::thread::id> bodyThread_{};
-  EventHandle finished_;
-  std::exception_ptr fatalException_;
+  std::shared_ptr<Outcome> outcome_ = std::make_shared<Outcome>();
   std::thread thread_;
 };
 
