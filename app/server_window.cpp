@@ -1,6 +1,7 @@
 #include "app/server_window.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "app/baud_rate_choice.h"
 #include "platform/application.h"
@@ -36,6 +37,7 @@ TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& appl
   ApplyFixedPortSettings(ComPort1);
   ComPort1.SetOnRxChar(
       [this](cport::TCustomComPort& sender, std::int32_t count) { ComPort1RxChar(sender, count); });
+  ComPort1.SetOnAfterClose([this](cport::TCustomComPort&) { ComPort1AfterClose(); });
 }
 
 TfrmSerialServer::~TfrmSerialServer() {
@@ -113,16 +115,22 @@ void TfrmSerialServer::btOpenPortClick() {
 }
 
 void TfrmSerialServer::btClosePortClick() {
-  if (rxCharDepth_ > 0) {
+  ComPort1.ClosePort();
+  // Clicked while a received chunk is handled: the port closes once the
+  // handler has returned, and the window follows then.
+  if (ComPort1.ClosePending()) {
     closeClickPending_ = true;
     return;
   }
-  ClosePortNow();
+  ShowCloseResult(ComPort1.Connected());
 }
 
-void TfrmSerialServer::ClosePortNow() {
-  ComPort1.ClosePort();
-  const bool stillConnected = ComPort1.Connected();
+void TfrmSerialServer::ComPort1AfterClose() {
+  if (!std::exchange(closeClickPending_, false)) return;
+  ShowCloseResult(false);
+}
+
+void TfrmSerialServer::ShowCloseResult(bool stillConnected) {
   ResetWindowState();
   application_.ProcessMessages();
   if (stillConnected) {
@@ -133,25 +141,9 @@ void TfrmSerialServer::ClosePortNow() {
 }
 
 void TfrmSerialServer::ComPort1RxChar(cport::TCustomComPort& /*Sender*/, std::int32_t Count) {
-  ++rxCharDepth_;
-  const struct Leave {
-    TfrmSerialServer& window;
-    ~Leave() { window.LeaveRxChar(); }
-  } leave{*this};
   std::string chunk;
   ComPort1.ReceiveText(chunk, Count);
   protocol_.ReceiveChunk(chunk);
-}
-
-// A close clicked during the handler is queued behind the delivery: the
-// queue is served once the delivery has returned and the event thread has
-// stopped waiting for us.
-void TfrmSerialServer::LeaveRxChar() {
-  if (--rxCharDepth_ > 0 || !closeClickPending_) return;
-  closeClickPending_ = false;
-  application_.QueueCall([this, alive = std::weak_ptr<int>(alive_)] {
-    if (!alive.expired()) ClosePortNow();
-  });
 }
 
 void TfrmSerialServer::UpdateOpenPortEnabled() {

@@ -86,8 +86,9 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   void ReportError(std::exception_ptr error) override;
 
   void UpdateOpenPortEnabled();
-  void ClosePortNow();
-  void LeaveRxChar();
+  // The close's visible end: the window reset, then the error box or the log line.
+  void ShowCloseResult(bool stillConnected);
+  void ComPort1AfterClose();
 
   ServerView& view_;
   platform::Application& application_;
@@ -96,10 +97,7 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   CommandProtocol protocol_;
   bool portChosen_ = false;
   bool baudRateChosen_ = false;
-  int rxCharDepth_ = 0;  // ComPort1RxChar calls in progress
-  bool closeClickPending_ = false;
-  // Expires with the window, so that a queued click finds it gone.
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  bool closeClickPending_ = false;  // a click's close waits for a delivery to return
 
  public:
   // Declared last so it is destroyed first: closing the port ends event

@@ -15,7 +15,6 @@
 // Byte strings are std::string: 8-bit bytes sent and received unchanged.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -395,7 +394,8 @@ class TCustomComPort : public TComponent {
  public:
   // Creates a closed port with the default settings; no device is touched.
   explicit TCustomComPort(TComponent* owner = nullptr);
-  // Closes the port first (errors are discarded).
+  // Closes the port first (errors are discarded). Destroying a port inside
+  // one of its own event deliveries ends the program with a message.
   ~TCustomComPort() override;
 
   // --- Settings persistence (the store stays the caller's, open and owned)
@@ -406,7 +406,11 @@ class TCustomComPort : public TComponent {
 
   // --- Lifecycle
   void OpenPort();
+  // Asked for inside one of this port's event deliveries (a handler, or a
+  // message loop a handler entered), the close takes effect once that
+  // delivery has returned; ClosePending is true meanwhile.
   void ClosePort();
+  bool ClosePending() const;
 
   // --- Status queries (the device must be open)
   std::int32_t InputQueueCount();    // bytes waiting; clears pending line errors
@@ -489,20 +493,11 @@ class TCustomComPort : public TComponent {
   const TRxBufEvent& OnRxBuf() const { return onRxBuf_; }
   void SetOnRxBuf(TRxBufEvent f) { onRxBuf_ = std::move(f); }
   const TNotifyEvent& OnTxEmpty() const { return onTxEmpty_; }
-  void SetOnTxEmpty(TNotifyEvent f) {
-    onTxEmpty_ = std::move(f);
-    RefreshSilentEvents();
-  }
+  void SetOnTxEmpty(TNotifyEvent f) { onTxEmpty_ = std::move(f); }
   const TNotifyEvent& OnBreak() const { return onBreak_; }
-  void SetOnBreak(TNotifyEvent f) {
-    onBreak_ = std::move(f);
-    RefreshSilentEvents();
-  }
+  void SetOnBreak(TNotifyEvent f) { onBreak_ = std::move(f); }
   const TNotifyEvent& OnRing() const { return onRing_; }
-  void SetOnRing(TNotifyEvent f) {
-    onRing_ = std::move(f);
-    RefreshSilentEvents();
-  }
+  void SetOnRing(TNotifyEvent f) { onRing_ = std::move(f); }
   const TComSignalEvent& OnCTSChange() const { return onCTSChange_; }
   void SetOnCTSChange(TComSignalEvent f) { onCTSChange_ = std::move(f); }
   const TComSignalEvent& OnDSRChange() const { return onDSRChange_; }
@@ -512,10 +507,7 @@ class TCustomComPort : public TComponent {
   const TComErrorEvent& OnError() const { return onError_; }
   void SetOnError(TComErrorEvent f) { onError_ = std::move(f); }
   const TNotifyEvent& OnRxFlag() const { return onRxFlag_; }
-  void SetOnRxFlag(TNotifyEvent f) {
-    onRxFlag_ = std::move(f);
-    RefreshSilentEvents();
-  }
+  void SetOnRxFlag(TNotifyEvent f) { onRxFlag_ = std::move(f); }
   const TNotifyEvent& OnAfterOpen() const { return onAfterOpen_; }
   void SetOnAfterOpen(TNotifyEvent f) { onAfterOpen_ = std::move(f); }
   const TNotifyEvent& OnAfterClose() const { return onAfterClose_; }
@@ -525,17 +517,9 @@ class TCustomComPort : public TComponent {
   const TNotifyEvent& OnBeforeClose() const { return onBeforeClose_; }
   void SetOnBeforeClose(TNotifyEvent f) { onBeforeClose_ = std::move(f); }
   const TNotifyEvent& OnRx80Full() const { return onRx80Full_; }
-  void SetOnRx80Full(TNotifyEvent f) {
-    onRx80Full_ = std::move(f);
-    RefreshSilentEvents();
-  }
+  void SetOnRx80Full(TNotifyEvent f) { onRx80Full_ = std::move(f); }
   const TComExceptionEvent& OnException() const { return onException_; }
   void SetOnException(TComExceptionEvent f) { onException_ = std::move(f); }
-
-  // The events whose delivery would do nothing at all (no handler, no
-  // linked observer, and the component's own hooks), so the event thread
-  // need not hand them to anyone. Any thread.
-  device::DWORD SilentEventMask() const { return silentEvents_.load(); }
 
  protected:
   // Opens "\\.\" + Port for exclusive overlapped use; failure reports code 1.
@@ -615,8 +599,6 @@ class TCustomComPort : public TComponent {
   // Stops the event thread and waits for it, then destroys the window.
   // OpenPort and ClosePort keep the thread-created flag.
   void StopEventThread();
-  // After a handler, a link or the object's type may have changed.
-  void RefreshSilentEvents();
 
   bool ApplyAllowed() const;
 
@@ -660,7 +642,6 @@ class TCustomComPort : public TComponent {
   TNotifyEvent onRx80Full_;
   TComExceptionEvent onException_;
   std::uint32_t codePage_ = 0;
-  std::atomic<device::DWORD> silentEvents_{0};
 };
 
 // The port with its settings published (Name, Tag and 32 more, 34 in all).

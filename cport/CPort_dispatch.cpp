@@ -3,7 +3,6 @@
 // steps that gather each event's argument, tell the links and fire the hook.
 #include <array>
 #include <memory>
-#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -61,24 +60,7 @@ void EventMachineryDeleter::operator()(TNotificationWindow* window) const noexce
   std::default_delete<TNotificationWindow>{}(window);
 }
 
-void TCustomComPort::RefreshSilentEvents() {
-  // A derived class may have overridden a hook: only the component's own
-  // classes are known to do nothing without a handler.
-  const bool ownHooks =
-      typeid(*this) == typeid(TComPort) || typeid(*this) == typeid(TCustomComPort);
-  device::DWORD silent = 0;
-  if (ownHooks && linkList_.empty()) {
-    if (!onTxEmpty_) silent |= device::EV_TXEMPTY;
-    if (!onBreak_) silent |= device::EV_BREAK;
-    if (!onRing_) silent |= device::EV_RING;
-    if (!onRxFlag_) silent |= device::EV_RXFLAG;
-    if (!onRx80Full_) silent |= device::EV_RX80FULL;
-  }
-  silentEvents_.store(silent);
-}
-
 void TCustomComPort::StartEventThread() {
-  RefreshSilentEvents();
   try {
     if (syncMethod_ == smWindowSync) {
       notificationWindow_.reset(std::make_unique<TNotificationWindow>(*this).release());

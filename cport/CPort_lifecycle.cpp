@@ -70,6 +70,10 @@ void TCustomComPort::ClosePort() {
   HandleAfterClose();
 }
 
+bool TCustomComPort::ClosePending() const {
+  return TComThread::ClosePending(*this);
+}
+
 void TCustomComPort::CreateDeviceHandle() {
   std::unique_ptr<device::SerialDevice> device;
   device::DWORD error = device::CreateFileA("\\\\.\\" + port_, device);

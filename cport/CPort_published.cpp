@@ -3,10 +3,12 @@
 // settings without a declared default are always written, events when bound,
 // and the derived flow-control summary never.
 #include "cport/CPort.h"
+#include "cport/com_thread.h"
 
 namespace cport {
 
 TComPort::~TComPort() {
+  TComThread::RefuseDestructionInDelivery(*this);
   try {
     ClosePort();
   } catch (...) {

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "cport/CPort.h"
+#include "cport/com_thread.h"
 
 namespace cport {
 
@@ -183,6 +184,7 @@ TCustomComPort::TCustomComPort(TComponent* owner)
     : TComponent(owner), buffer_(this), parity_(this), timeouts_(this), flowControl_(this) {}
 
 TCustomComPort::~TCustomComPort() {
+  TComThread::RefuseDestructionInDelivery(*this);
   try {
     ClosePort();
   } catch (...) {
@@ -308,7 +310,6 @@ void TCustomComPort::RegisterLink(PortLink* link) {
   }
   linkList_.push_back(link);
   if (link->RxData) hasRxBufLink_ = true;
-  RefreshSilentEvents();
 }
 
 void TCustomComPort::UnregisterLink(PortLink* link) {
@@ -317,7 +318,6 @@ void TCustomComPort::UnregisterLink(PortLink* link) {
   for (const PortLink* known : linkList_) {
     if (known->RxData) hasRxBufLink_ = true;
   }
-  RefreshSilentEvents();
 }
 
 }  // namespace cport

@@ -3,6 +3,8 @@
 #include "cport/com_thread.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <type_traits>
 #include <utility>
@@ -78,11 +80,15 @@ void TComThread::Stop() {
   WaitFor();
 }
 
+// Watches until the stop event is signalled or the wait fails. A wait that
+// ends with events hands them over by the sync method and blocks until they
+// have been handed; a wait whose result cannot be taken is skipped.
 void TComThread::EventWatchLoop() {
   device::SerialDevice& device = *port_.handle_;
   device::OVERLAPPED overlapped;
   overlapped.hEvent = platform::CreateEvent(true, true);  // the WatchEvent
   DWORD mask = 0;
+  // The stop event first: when both are signalled, stopping wins.
   const std::array<platform::EventHandle, 2> waitList = {StopEvent, overlapped.hEvent};
 
   // However the loop ends: no more events, and the bytes still queued are
@@ -96,75 +102,20 @@ void TComThread::EventWatchLoop() {
     }
   } endOfWatch{device};
 
-  bool waitStarted = false;  // by the UI thread, when it took up the last one
   for (;;) {
-    if (port_.syncMethod_ == smThreadSync) {
-      if (!waitStarted) StartWait(device, overlapped, mask);
-      waitStarted = false;
-      if (!DeliverWhenSignalled(device, overlapped, mask, waitStarted)) break;
-      continue;
-    }
     // A wait that fails to start must not look finished: the event would
     // stay signalled from the last pass and the loop would spin.
     platform::ResetEvent(overlapped.hEvent);
     device.WaitCommEvent(&mask, &overlapped);
     const std::uint32_t woken =
         platform::WaitForMultipleObjects(waitList, false, platform::INFINITE);
-    if (woken != platform::WAIT_OBJECT_0 + 1)
-      break;  // stop requested (it wins), or the wait failed
+    if (woken != platform::WAIT_OBJECT_0 + 1) break;  // stop requested, or the wait failed
     DWORD transferred = 0;
     if (device.GetOverlappedResult(&overlapped, &transferred, false) != device::ERROR_SUCCESS) {
       continue;
     }
     PendingEvents = MaskToEvents(mask);
     if (!PendingEvents.Empty()) DispatchPendingEvents();
-  }
-}
-
-// The wait's end, the events it reports, their delivery and the start of
-// the next wait are all taken up in the UI thread, which the device's signal
-// wakes directly, while this thread sleeps on: a delivery costs one thread
-// hand-off instead of three. The stop request still wins over an event
-// reported at the same time.
-bool TComThread::DeliverWhenSignalled(device::SerialDevice& device, device::OVERLAPPED& overlapped,
-                                      DWORD& mask, bool& waitStarted) {
-  try {
-    return platform::App().SynchronizeWhen(overlapped.hEvent, StopEvent, [&] {
-      DWORD transferred = 0;
-      if (device.GetOverlappedResult(&overlapped, &transferred, false) == device::ERROR_SUCCESS) {
-        PendingEvents = MaskToEvents(mask);
-        // Already in the UI thread: the synchronised delivery runs at once.
-        if (!PendingEvents.Empty()) DispatchPendingEvents();
-      }
-      StartWait(device, overlapped, mask);
-      waitStarted = true;
-      return true;
-    });
-  } catch (...) {
-    // Only the framework fails here (the user-interface thread has ended,
-    // and the wait has ended too): watch on, as after a failed delivery.
-    return true;
-  }
-}
-
-// Starts the next wait. A wait must not look finished before it is: the
-// event is reset first, so one that fails to start leaves it unsignalled
-// and nothing spins. Every write raises the transmit-empty event, which
-// most programs do not listen to: a wait that ends at once with nothing but
-// such events is settled here and started again, without a delivery that
-// would do nothing.
-void TComThread::StartWait(device::SerialDevice& device, device::OVERLAPPED& overlapped,
-                           DWORD& mask) {
-  for (;;) {
-    platform::ResetEvent(overlapped.hEvent);
-    if (device.WaitCommEvent(&mask, &overlapped) != device::ERROR_SUCCESS) return;
-    const TComEvents events = MaskToEvents(mask);
-    if (events.Empty() || (EventsToMask(events) & ~port_.SilentEventMask()) != 0) return;
-    DWORD transferred = 0;
-    if (device.GetOverlappedResult(&overlapped, &transferred, false) != device::ERROR_SUCCESS) {
-      return;
-    }
-    PendingEvents = events;
   }
 }
 
@@ -270,12 +221,35 @@ void TComThread::ScheduleDeferredClose() {
   }
 }
 
+bool TComThread::DeliveringHere() const {
+  return deliveringThread_.load() == std::this_thread::get_id();
+}
+
 bool TComThread::DeferClose(TCustomComPort& port) {
   TComThread* thread = port.eventThread_.get();
-  if (thread == nullptr) return false;
-  if (thread->deliveringThread_.load() != std::this_thread::get_id()) return false;
+  if (thread == nullptr || !thread->DeliveringHere()) return false;
   thread->closeDeferred_ = true;
   return true;
+}
+
+bool TComThread::ClosePending(const TCustomComPort& port) {
+  const TComThread* thread = port.eventThread_.get();
+  return thread != nullptr && thread->closeDeferred_;
+}
+
+void TComThread::RefuseDestructionInDelivery(const TCustomComPort& port) {
+  const TComThread* thread = port.eventThread_.get();
+  if (thread == nullptr || !thread->DeliveringHere()) return;
+  // The delivery in progress returns into the port being destroyed, and the
+  // event thread it belongs to can neither be waited for here nor left
+  // running: no way out is safe, so stop before anything is corrupted.
+  std::fputs(
+      "cport: a port was destroyed inside one of its own event deliveries (a handler, or a "
+      "message loop a handler entered); call ClosePort there, which takes effect once the "
+      "delivery has returned, and destroy the port afterwards\n",
+      stderr);
+  std::fflush(stderr);
+  std::abort();
 }
 
 // ---------------------------------------------------------------------------

@@ -52,6 +52,12 @@ class TComThread final : public platform::Thread {
   // Defers a close requested in the thread that is running a delivery of
   // `port`; false when no delivery of it runs in the calling thread.
   static bool DeferClose(TCustomComPort& port);
+  // True while a deferred close of `port` waits for its delivery to return.
+  static bool ClosePending(const TCustomComPort& port);
+  // Destroying a port inside one of its own deliveries is a programming
+  // error that cannot be recovered from: it ends the program at once with a
+  // message saying so. Does nothing otherwise.
+  static void RefuseDestructionInDelivery(const TCustomComPort& port);
 
   // Runs one event's dispatch step (a PortEventMessage's wParam) as a
   // delivery; unknown values do nothing.
@@ -64,11 +70,8 @@ class TComThread final : public platform::Thread {
   class DeliveryScope;
 
   void EventWatchLoop();
-  // smThreadSync: lets the UI thread take up each ended wait and start the
-  // next; false once stopping.
-  bool DeliverWhenSignalled(device::SerialDevice& device, device::OVERLAPPED& overlapped,
-                            device::DWORD& mask, bool& waitStarted);
-  void StartWait(device::SerialDevice& device, device::OVERLAPPED& overlapped, device::DWORD& mask);
+  // A delivery of the port runs in the calling thread.
+  bool DeliveringHere() const;
   void DispatchPendingEvents();
   void PostPendingEvents();
   void DeliverPendingEvents();
@@ -88,7 +91,7 @@ class TComThread final : public platform::Thread {
   // (which is always the same thread for a port) except deliveringThread_.
   std::atomic<std::thread::id> deliveringThread_{};
   int deliveryDepth_ = 0;
-  bool closeDeferred_ = false;
+  std::atomic<bool> closeDeferred_{false};
   // Expires with this object: a queued deferred close finds the port closed.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

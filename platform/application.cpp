@@ -145,65 +145,6 @@ void Application::Synchronize(const std::function<void()>& call) {
   if (std::exception_ptr error = std::move(sync->error)) std::rethrow_exception(error);
 }
 
-bool Application::SynchronizeWhen(const EventHandle& trigger, const EventHandle& stop,
-                                  const std::function<bool()>& call) {
-  if (!trigger || !stop) throw std::invalid_argument("SynchronizeWhen needs both events");
-  const std::array<EventHandle, 2> ends = {stop, trigger};
-  if (IsUIThread()) {
-    do {
-      if (WaitForMultipleObjects(ends, false, INFINITE) != WAIT_OBJECT_0 + 1) return false;
-    } while (call() && WaitForSingleObject(stop, 0) != WAIT_OBJECT_0);
-    return true;
-  }
-  auto sync = std::make_shared<detail::SyncCall>();
-  sync->call = [raw = sync.get(), &call] { raw->again = call(); };
-  sync->trigger = trigger;
-  sync->stop = stop;
-  bool queued = false;
-  {
-    std::lock_guard lock(detail::WaitLock());
-    if (stop->Signalled()) return false;
-    queued = queue_->PushArmed(sync);
-  }
-  if (queued) {
-    if (!AwaitArmed(sync, stop)) return false;
-    bool taken = false;
-    {
-      std::lock_guard lock(detail::WaitLock());
-      taken = sync->taken;
-    }
-    if (taken) {
-      if (std::exception_ptr error = std::move(sync->error)) std::rethrow_exception(error);
-      return true;
-    }
-  }
-  // Nobody is left to run it.
-  if (WaitForMultipleObjects(ends, false, INFINITE) != WAIT_OBJECT_0 + 1) return false;
-  throw std::runtime_error("the user-interface thread has ended");
-}
-
-bool Application::AwaitArmed(const std::shared_ptr<detail::SyncCall>& sync,
-                             const EventHandle& stop) {
-  const auto own = detail::CurrentQueue();
-  // `done` first: a call that has run counts even if `stop` came meanwhile.
-  const std::array<EventHandle, 2> waitList = {sync->done, stop};
-  for (;;) {
-    const std::uint32_t woken =
-        detail::WaitCore(waitList, false, INFINITE, own.get(), detail::kSentWork, false);
-    if (woken == WAIT_OBJECT_0) return true;
-    if (woken == WAIT_OBJECT_0 + 1) break;
-    while (detail::ServeOne(*own, detail::kSentWork)) {
-    }
-  }
-  {
-    std::lock_guard lock(detail::WaitLock());
-    if (queue_->WithdrawArmed(sync)) return false;
-  }
-  // Already running (or failed by the queue): its end is near.
-  detail::WaitServing(sync->done, detail::kSentWork);
-  return true;
-}
-
 void Application::QueueCall(std::function<void()> call) {
   std::lock_guard lock(detail::WaitLock());
   queue_->PushPosted(std::move(call));

@@ -31,7 +31,6 @@ namespace platform {
 
 namespace detail {
 struct ThreadQueue;
-struct SyncCall;
 }  // namespace detail
 
 // Wake-mask bits of MsgWaitForMultipleObjects. Headless threads have no
@@ -87,24 +86,6 @@ class Application {
   // rethrown here. From the UI thread it runs at once. While waiting, the
   // calling thread serves messages sent to its own windows.
   void Synchronize(const std::function<void()>& call);
-  // Synchronize as soon as `trigger` is signalled: `call` is queued now but
-  // runs in the UI thread only once `trigger` is signalled while `stop` is
-  // not, and the signal wakes the UI thread itself, not the caller first.
-  // From that signal on the call is as good as queued by Synchronize: a
-  // later `stop` no longer takes it back.
-  // The caller waits meanwhile (serving messages sent to its windows).
-  // When `call` returns true it is armed again at once, in the UI thread,
-  // and the caller goes on waiting: a call that restarts whatever signals
-  // `trigger` keeps the caller asleep across any number of runs. Returns
-  // true once `call` has returned false, threw (the exception is rethrown
-  // here) or returned true while `stop` was signalled; false when `stop`
-  // found it waiting for `trigger`, and then it does not run again. Taking
-  // the call takes `trigger`'s signal like a wait would. `stop` should be a
-  // manual-reset event; it is never reset here. When the UI thread has ended,
-  // still waits for `trigger` or `stop` before it throws, so a caller that
-  // loops on it never spins.
-  bool SynchronizeWhen(const EventHandle& trigger, const EventHandle& stop,
-                       const std::function<bool()>& call);
   // Any thread: queues `call` for the UI thread without waiting.
   void QueueCall(std::function<void()> call);
 
@@ -129,8 +110,6 @@ class Application {
   bool HandleOneMessage();
   void CallIdle(bool& done);
   void SleepUntilWork();
-  // SynchronizeWhen's wait for a queued armed call; true when it started.
-  bool AwaitArmed(const std::shared_ptr<detail::SyncCall>& sync, const EventHandle& stop);
 
   std::thread::id uiThread_;
   std::shared_ptr<detail::ThreadQueue> queue_;

@@ -25,30 +25,20 @@ void HandleEscaped(std::exception_ptr error) {
   App().HandleException(std::move(error));
 }
 
-// Runs a synchronised call and releases its caller; an armed call that
-// asks to run again is queued afresh instead, unless stopping.
-void RunSync(ThreadQueue& queue, std::shared_ptr<SyncCall> call) {
+// Runs a synchronised call and releases its caller.
+void RunSync(const std::shared_ptr<SyncCall>& call) {
   try {
     call->call();
   } catch (...) {
     call->error = std::current_exception();
-    call->again = false;
   }
   std::lock_guard lock(WaitLock());
-  if (call->again && !call->stop->Signalled() && queue.PushArmed(call)) return;
   call->done->Set();
 }
 
-// WaitLock() held. Whether `w` is of `workClasses` and may run now.
+// Whether `w` is of `workClasses`.
 bool Ready(const QueuedWork& w, unsigned workClasses) {
-  if (!w.sync) return (workClasses & kPostedWork) != 0;
-  if ((workClasses & kSyncWork) == 0) return false;
-  return !w.sync->trigger || w.sync->committed;
-}
-
-// WaitLock() held: the call is no longer queued.
-void Disarm(SyncCall& call) {
-  if (call.trigger) call.trigger->RemoveArmed(&call);
+  return (workClasses & (w.sync ? kSyncWork : kPostedWork)) != 0;
 }
 
 }  // namespace
@@ -80,27 +70,6 @@ bool ThreadQueue::PushSync(std::shared_ptr<SyncCall> call) {
   return true;
 }
 
-bool ThreadQueue::PushArmed(std::shared_ptr<SyncCall> call) {
-  if (closed) return false;
-  call->trigger->AddArmed(this, call.get());
-  call->taken = false;
-  call->again = false;
-  call->committed = call->trigger->Signalled() && !call->stop->Signalled();
-  const bool ready = call->committed;
-  work.push_back(QueuedWork{nullptr, std::move(call), nullptr});
-  if (ready) pump->Wake();
-  return true;
-}
-
-bool ThreadQueue::WithdrawArmed(const std::shared_ptr<SyncCall>& call) {
-  const auto it = std::find_if(work.begin(), work.end(),
-                               [&call](const QueuedWork& w) { return w.sync == call; });
-  if (it == work.end() || call->committed) return false;
-  Disarm(*call);
-  work.erase(it);
-  return true;
-}
-
 void ThreadQueue::DropMessagesFor(const MessageWindow* window) {
   for (auto it = sent.begin(); it != sent.end();) {
     if ((*it)->window.get() == window) {
@@ -119,7 +88,6 @@ void ThreadQueue::FailAll(const char* reason) {
   sent.clear();
   for (const QueuedWork& w : work) {
     if (w.sync) {
-      Disarm(*w.sync);
       w.sync->error = std::make_exception_ptr(std::runtime_error(reason));
       w.sync->done->Set();
     }
@@ -185,18 +153,12 @@ bool ServeOne(ThreadQueue& queue, unsigned workClasses) {
       if (it == queue.work.end()) return false;
       item = std::move(*it);
       queue.work.erase(it);
-      if (item.sync && item.sync->trigger) {
-        // Taken like a successful wait takes the signal.
-        item.sync->trigger->Acquire();
-        item.sync->taken = true;
-        Disarm(*item.sync);
-      }
     }
   }
   if (sent) {
     ServeSent(*sent);
   } else if (item.sync) {
-    RunSync(queue, std::move(item.sync));
+    RunSync(item.sync);
   } else {
     try {
       item.posted();

@@ -31,18 +31,10 @@ struct SentMessage {
 };
 
 // A call synchronised into the UI thread; the caller waits on `done`.
-// An armed call (with a `trigger`) is queued before it may run: it is
-// committed, and ready, once `trigger` is signalled while `stop` is not; a
-// later stop no longer takes it back.
 struct SyncCall {
   std::function<void()> call;
   std::exception_ptr error;  // written before `done` is set
   EventHandle done = CreateEvent(true, false);
-  EventHandle trigger;  // armed calls only
-  EventHandle stop;
-  bool committed = false;  // WaitLock()
-  bool taken = false;      // WaitLock(): the UI thread has started it
-  bool again = false;      // set by `call`: queue it afresh, armed, once it returns
 };
 
 struct QueuedWork {
@@ -62,11 +54,6 @@ struct ThreadQueue {
   bool PushSent(std::shared_ptr<SentMessage> message);
   bool PushPosted(std::function<void()> call, const MessageWindow* window = nullptr);
   bool PushSync(std::shared_ptr<SyncCall> call);
-  // Queues an armed call; its trigger wakes this queue's thread.
-  bool PushArmed(std::shared_ptr<SyncCall> call);
-  // Takes an armed call back out unless it is committed; false when it
-  // stays (or the queue already failed it).
-  bool WithdrawArmed(const std::shared_ptr<SyncCall>& call);
   // Answers every queued message for `window` with 0.
   void DropMessagesFor(const MessageWindow* window);
   // Answers or fails everything queued: each synchronised call gets its own

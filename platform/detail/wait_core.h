@@ -23,9 +23,10 @@ namespace platform {
 
 namespace detail {
 struct ThreadQueue;
-struct SyncCall;
 }  // namespace detail
 
+// The state of one event; setting it wakes the threads waiting on it and
+// does nothing else.
 class EventObject {
  public:
   EventObject(bool manualReset, bool initialState)
@@ -39,24 +40,11 @@ class EventObject {
   void Acquire();
   void AddWaiter(MessagePump* pump) { waiters_.push_back(pump); }
   void RemoveWaiter(MessagePump* pump);
-  // A call queued in `queue` that this event's signal commits to run
-  // (unless its stop event is signalled by then); the signal wakes the
-  // queue's thread too.
-  void AddArmed(detail::ThreadQueue* queue, detail::SyncCall* call) {
-    armed_.push_back({queue, call});
-  }
-  void RemoveArmed(const detail::SyncCall* call);
 
  private:
-  struct Armed {
-    detail::ThreadQueue* queue;
-    detail::SyncCall* call;
-  };
-
   const bool manualReset_;
   bool signalled_;
   std::vector<MessagePump*> waiters_;
-  std::vector<Armed> armed_;
 };
 
 namespace detail {

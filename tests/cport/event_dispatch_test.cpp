@@ -222,26 +222,18 @@ TEST_F(PortOnLine, APassFindingNoBytesFiresNothing) {
   EXPECT_EQ(received, "abcd");
 }
 
-TEST_F(PortOnLine, ATransmitEmptyNobodyListensToIsNotHandedToTheUIThread) {
+TEST_F(PortOnLine, TheTransmitEmptyOfAReplyIsDeliveredAfterTheHandlerThatSentIt) {
   port_.SetOnRxChar([&](TCustomComPort& port, std::int32_t count) {
     std::string text;
     port.ReceiveText(text, count);
     port.SendText("answer");  // raises the transmit-empty while the event thread waits for us
     fired_.Add(text);
   });
+  port_.SetOnTxEmpty([&](TCustomComPort&) { fired_.Add("TxEmpty"); });
   Open();
   line_.Inject("a");
-  ASSERT_TRUE(fired_.WaitFor("a"));
-  // The wait after the delivery ends at once with the transmit-empty alone;
-  // the event thread settles it and waits a third time.
-  ASSERT_TRUE(line_.WaitForCall("WaitCommEvent", 3));
-  EXPECT_EQ(platform::MsgWaitForMultipleObjects({}, false, 0, platform::QS_POSTMESSAGE),
-            platform::WAIT_TIMEOUT);
-
-  // Listened to, the same event is delivered.
-  port_.SetOnTxEmpty([&](TCustomComPort&) { fired_.Add("TxEmpty"); });
-  line_.Inject("b");
-  EXPECT_TRUE(fired_.WaitFor("TxEmpty"));
+  ASSERT_TRUE(fired_.WaitFor("TxEmpty"));
+  EXPECT_EQ(fired_.Names(), (Names{"a", "TxEmpty"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -410,6 +402,19 @@ TEST_P(CloseDuringDelivery, FromAHandlerHappensAfterItReturns) {
   Open(GetParam());
   line_.Inject("bc");
   EXPECT_TRUE(fired_.WaitFor("again 2"));
+}
+
+TEST_P(CloseDuringDelivery, IsPendingUntilTheDeliveryHasReturned) {
+  port_.SetOnRxChar([this](TCustomComPort& port, std::int32_t) {
+    port.ClosePort();
+    fired_.Add(port.ClosePending() ? "pending" : "not pending");
+  });
+  Open(GetParam());
+  EXPECT_FALSE(port_.ClosePending());
+  line_.Inject("a");
+  ASSERT_TRUE(fired_.WaitFor("AfterClose"));
+  EXPECT_EQ(fired_.Names(), (Names{"pending", "BeforeClose", "AfterClose"}));
+  EXPECT_FALSE(port_.ClosePending());
 }
 
 INSTANTIATE_TEST_SUITE_P(Dispatch, CloseDuringDelivery,

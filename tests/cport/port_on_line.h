@@ -135,15 +135,6 @@ class PortOnLineT : public Base {
     port_.OpenPort();
   }
 
-  // smThreadSync: the end of the event thread's wait is taken up by the
-  // user-interface thread, which a test must then serve, even when the wait
-  // ended in failure and nothing is delivered.
-  void ServeEndedWait() {
-    ASSERT_EQ(platform::MsgWaitForMultipleObjects({}, false, 20000, platform::QS_POSTMESSAGE),
-              platform::WAIT_OBJECT_0);
-    app_.ProcessMessages();
-  }
-
   platform::Application app_;
   Recorder shown_;  // what the application's error display showed
   device::MemoryLine line_{LineNameForTest()};
