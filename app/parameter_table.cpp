@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "app/executable_path.h"
 #include "app/float_text.h"
 #include "platform/ini_file.h"
 
@@ -19,9 +20,11 @@ std::filesystem::path ParameterFilePath(const std::filesystem::path& executable)
 }
 
 std::filesystem::path DefaultParameterFilePath() {
-  std::error_code error;
-  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) executable = std::filesystem::current_path(error) / "quillane";
+  std::filesystem::path executable = RunningExecutablePath();
+  if (executable.empty()) {
+    std::error_code error;
+    executable = std::filesystem::current_path(error) / "quillane";
+  }
   return ParameterFilePath(executable);
 }
 

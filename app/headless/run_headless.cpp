@@ -1,9 +1,8 @@
-#include <unistd.h>
-
 #include <memory>
 #include <optional>
 
 #include "app/headless/console_view.h"
+#include "app/headless/descriptor_output.h"
 #include "app/headless/flushing_pump.h"
 #include "app/headless/virtual_port_link.h"
 #include "app/port_settings_file.h"
@@ -37,7 +36,7 @@ bool OpenChosenPort(TfrmSerialServer& window, ConsoleView& view, const ProgramOp
 }  // namespace
 
 int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals) {
-  ConsoleView view(STDOUT_FILENO, STDERR_FILENO, options.simulate);
+  ConsoleView view(kStandardOutput, kStandardError, options.simulate);
   platform::Application application;
   application.SetErrorDisplay([&view](const std::string& message) { view.ShowError(message); });
   application.SetPump(std::make_unique<FlushingPump>(view));
