@@ -36,6 +36,7 @@ TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& appl
   ApplyFixedPortSettings(ComPort1);
   ComPort1.SetOnRxChar(
       [this](cport::TCustomComPort& sender, std::int32_t count) { ComPort1RxChar(sender, count); });
+  ComPort1.SetOnAfterOpen([this](cport::TCustomComPort&) { ++portOpenings_; });
 }
 
 TfrmSerialServer::~TfrmSerialServer() {

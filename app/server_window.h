@@ -69,7 +69,8 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   // OnRxChar: reads what is waiting and hands it to the protocol.
   void ComPort1RxChar(cport::TCustomComPort& Sender, std::int32_t Count);
   // The idle handler: one reading per call while ticked and open, paced to
-  // one per second.
+  // one per second. A tick whose port was closed (or closed and opened
+  // again) during the wait does nothing: its reading would never go out.
   void SimulationTick(bool& Done);
 
   const ParameterTable& Parameters() const { return parameterTable_; }
@@ -98,6 +99,7 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   bool baudRateChosen_ = false;
   int rxCharDepth_ = 0;  // ComPort1RxChar calls in progress
   bool closeClickPending_ = false;
+  std::uint64_t portOpenings_ = 0;  // OnAfterOpen calls, to tell a reopened port
   // Expires with the window, so that a queued click finds it gone.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
