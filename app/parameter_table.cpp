@@ -7,6 +7,18 @@
 #include "platform/ini_file.h"
 
 namespace app {
+namespace {
+
+// A file written under another locale, or edited by hand, may use either
+// decimal separator: both read as this locale's.
+std::string WithSeparator(std::string text, char decimalSeparator) {
+  for (char& c : text) {
+    if (c == '.' || c == ',') c = decimalSeparator;
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string ParameterKey(std::size_t slot) {
   return std::string("par ") + static_cast<char>('@' + slot);
@@ -38,11 +50,14 @@ ParameterLoad LoadParameters(ParameterTable& table, const std::filesystem::path&
   for (std::size_t slot = 0; slot < kParameterCount; ++slot) {
     const std::string key = ParameterKey(slot);
     const std::string text = ini.ReadString(kParameterSection, key, "");
-    const std::optional<double> value = TextToFloat(text, decimalSeparator);
+    const std::optional<double> value =
+        TextToFloat(WithSeparator(text, decimalSeparator), decimalSeparator);
     const std::optional<float> single = NarrowToSingle(value.value_or(0.0));
-    if (!single) {
-      load.warnings.push_back("parameter file " + file.string() + ": " + key + "=" + text +
-                              " is beyond single precision, loaded as 0");
+    const std::string where = "parameter file " + file.string() + ": " + key + "=" + text;
+    if (!value && !text.empty()) {
+      load.warnings.push_back(where + " is no number, loaded as 0");
+    } else if (!single) {
+      load.warnings.push_back(where + " is beyond single precision, loaded as 0");
     }
     table[slot] = single.value_or(0.0f);
   }
