@@ -42,14 +42,25 @@ int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals)
   application.SetPump(std::make_unique<FlushingPump>(view));
   const TerminateOnSignals stopOnSignal(shutdownSignals, application);
 
+  // Claimed before anything opens, so that a second program on the same
+  // link stops before it logs or touches its port.
+  std::optional<VirtualPortLink> link;
+  if (options.link) {
+    try {
+      link.emplace(*options.link);
+    } catch (const std::exception& error) {
+      view.ShowError(error.what());
+      return 1;
+    }
+  }
+
   TfrmSerialServer window(view, application, options.parameterFile);
   window.FormCreate();
   if (!OpenChosenPort(window, view, options)) return 1;
 
-  std::optional<VirtualPortLink> link;
-  if (options.link) {
+  if (link) {
     try {
-      link.emplace(*options.link, window.ComPort1.ClientPath());
+      link->PointTo(window.ComPort1.ClientPath());
     } catch (const std::exception& error) {
       view.ShowError(error.what());
       window.FormClose();

@@ -110,6 +110,7 @@ TEST_F(Served, SigtermClosesThePortRemovesTheLinkAndExitsCleanly) {
   program->Signal(SIGTERM);
   EXPECT_EQ(program->Wait(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_FALSE(fs::exists(fs::path(link) += ".lock"));
   EXPECT_EQ(program->Stderr(), "");
 }
 
@@ -122,6 +123,30 @@ TEST_F(Served, SigintToo) {
 
 TEST_F(Served, AnExistingLinkIsReplaced) {
   fs::create_symlink("/nonexistent", link);
+  Start();
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+TEST_F(Served, ASecondProgramOnTheSameLinkIsRefusedAndNamesTheFirst) {
+  Start();
+  ChildProcess second({QUILLANE_BINARY, "--headless", "--link", link.string(), "--parameter-file",
+                       (dir / "second.ini").string()});
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_THAT(second.Stderr(), HasSubstr(link.string()));
+  EXPECT_THAT(second.Stderr(), HasSubstr("process " + std::to_string(program->Pid())));
+  EXPECT_EQ(second.Stdout(), "");
+  // The first one still serves, on its own link.
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+TEST_F(Served, TheLinkOfAProgramThatIsGoneIsTakenOver) {
+  Start();
+  program->Signal(SIGKILL);
+  program->Wait();
+  client.reset();
+  ASSERT_TRUE(fs::is_symlink(fs::symlink_status(link)));
   Start();
   client->Send("?\r\n");
   EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
