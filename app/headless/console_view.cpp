@@ -26,6 +26,10 @@ void ConsoleView::ShowError(const std::string& message) {
   WriteErr("error: " + EscapeLogLine(message) + '\n');
 }
 
+void ConsoleView::ShowNotice(const std::string& text) {
+  WriteErr("quillane: " + EscapeLogLine(text) + '\n');
+}
+
 void ConsoleView::Flush() {
   if (pending_.empty()) return;
   WriteAllToDescriptor(outFd_, pending_);

@@ -5,6 +5,7 @@
 #include "app/headless/descriptor_output.h"
 #include "app/headless/flushing_pump.h"
 #include "app/headless/virtual_port_link.h"
+#include "app/port_description.h"
 #include "app/port_settings_file.h"
 #include "app/run_window.h"
 #include "app/server_window.h"
@@ -56,6 +57,7 @@ int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals)
 
   TfrmSerialServer window(view, application, options.parameterFile);
   window.FormCreate();
+  view.ShowNotice("parameter file " + options.parameterFile.string());
   if (!OpenChosenPort(window, view, options)) return 1;
 
   if (link) {
@@ -67,6 +69,9 @@ int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals)
       return 1;
     }
   }
+  // Once the link is there: printing flushes the log, whose client path a
+  // reader may follow at once.
+  view.ShowNotice(PortOpenedText(window.ComPort1));
   application.Run();
   window.FormClose();
   return 0;

@@ -111,7 +111,7 @@ TEST_F(Served, SigtermClosesThePortRemovesTheLinkAndExitsCleanly) {
   EXPECT_EQ(program->Wait(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
   EXPECT_FALSE(fs::exists(fs::path(link) += ".lock"));
-  EXPECT_EQ(program->Stderr(), "");
+  EXPECT_THAT(program->Stderr(), ::testing::Not(HasSubstr("error")));
 }
 
 TEST_F(Served, SigintToo) {
@@ -150,6 +150,18 @@ TEST_F(Served, TheLinkOfAProgramThatIsGoneIsTakenOver) {
   Start();
   client->Send("?\r\n");
   EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+TEST_F(Served, StderrSaysWhereThePortAndTheParameterFileAre) {
+  Start();
+  const std::string clientPath = fs::read_symlink(link).string();
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->Wait(), 0);
+  EXPECT_EQ(program->Stderr(), "quillane: parameter file " + parameterFile.string() +
+                                   "\nquillane: port virtual open on " + clientPath +
+                                   ", 9600 baud 8N1, flow control None\n");
+  // The log on stdout is unchanged by them.
+  EXPECT_THAT(program->Stdout(), ::testing::Not(HasSubstr("quillane:")));
 }
 
 }  // namespace
