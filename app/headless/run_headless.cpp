@@ -1,5 +1,7 @@
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "app/headless/console_view.h"
 #include "app/headless/descriptor_output.h"
@@ -13,6 +15,13 @@
 
 namespace app {
 namespace {
+
+// The path as the user would look for it, from the root.
+std::filesystem::path AbsolutePath(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal();
+}
 
 // Loads the port settings file, then chooses and opens the port as the
 // window's controls would; a port or rate the file names is kept unless the
@@ -57,7 +66,7 @@ int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals)
 
   TfrmSerialServer window(view, application, options.parameterFile);
   window.FormCreate();
-  view.ShowNotice("parameter file " + options.parameterFile.string());
+  view.ShowNotice("parameter file " + AbsolutePath(options.parameterFile).string());
   if (!OpenChosenPort(window, view, options)) return 1;
 
   if (link) {
