@@ -15,10 +15,10 @@
 
 namespace app {
 
-// `devices` and `ttyClasses` are the device folder and the kernel's tty
-// class folder; tests pass a tree of their own.
-std::vector<std::string> SerialDevicesPresent(
-    const std::filesystem::path& devices = "/dev",
-    const std::filesystem::path& ttyClasses = "/sys/class/tty");
+std::vector<std::string> SerialDevicesPresent();
+// The same, with the device folder and the kernel's tty class folder given
+// (tests pass a tree of their own).
+std::vector<std::string> SerialDevicesPresent(const std::filesystem::path& devices,
+                                              const std::filesystem::path& ttyClasses);
 
 }  // namespace app

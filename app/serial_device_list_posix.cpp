@@ -61,4 +61,8 @@ std::vector<std::string> SerialDevicesPresent(const fs::path& devices, const fs:
   return paths;
 }
 
+std::vector<std::string> SerialDevicesPresent() {
+  return SerialDevicesPresent("/dev", "/sys/class/tty");
+}
+
 }  // namespace app
