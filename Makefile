@@ -1,5 +1,5 @@
 # The front door. Every target installs what it needs first.
-.PHONY: all deps run test test-asan test-tsan bench fuzz fuzz-smoke soak format clean
+.PHONY: all deps run package test test-asan test-tsan bench fuzz fuzz-smoke soak format clean
 
 JOBS ?= $(shell nproc)
 
@@ -12,6 +12,12 @@ run: deps
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS) --target quillane
 	scripts/run-device.sh build/release/app/quillane
+
+# The Debian package of the release program, in build/release.
+package: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target quillane
+	cd build/release && cpack
 
 test: test-asan test-tsan
 

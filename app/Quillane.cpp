@@ -9,7 +9,6 @@
 // Exit status: 0 on a clean end, 1 when the port cannot be opened, 2 for a
 // usage error or when no display is available for the window.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <iostream>
 
 #include "app/baud_rate_choice.h"
@@ -90,7 +89,6 @@ int main(int argc, char** argv) {
   }
 
   // Before any thread starts, so that every thread inherits the blocked mask.
-  std::signal(SIGPIPE, SIG_IGN);
   app::ShutdownSignals shutdownSignals;
   return options.headless ? app::RunHeadless(options, shutdownSignals)
                           : app::RunWindow(options, shutdownSignals, argc, argv);

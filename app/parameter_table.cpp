@@ -2,10 +2,23 @@
 
 #include <system_error>
 
+#include "app/executable_path.h"
 #include "app/float_text.h"
 #include "platform/ini_file.h"
 
 namespace app {
+namespace {
+
+// A file written under another locale, or edited by hand, may use either
+// decimal separator: both read as this locale's.
+std::string WithSeparator(std::string text, char decimalSeparator) {
+  for (char& c : text) {
+    if (c == '.' || c == ',') c = decimalSeparator;
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string ParameterKey(std::size_t slot) {
   return std::string("par ") + static_cast<char>('@' + slot);
@@ -19,9 +32,11 @@ std::filesystem::path ParameterFilePath(const std::filesystem::path& executable)
 }
 
 std::filesystem::path DefaultParameterFilePath() {
-  std::error_code error;
-  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) executable = std::filesystem::current_path(error) / "quillane";
+  std::filesystem::path executable = RunningExecutablePath();
+  if (executable.empty()) {
+    std::error_code error;
+    executable = std::filesystem::current_path(error) / "quillane";
+  }
   return ParameterFilePath(executable);
 }
 
@@ -35,11 +50,14 @@ ParameterLoad LoadParameters(ParameterTable& table, const std::filesystem::path&
   for (std::size_t slot = 0; slot < kParameterCount; ++slot) {
     const std::string key = ParameterKey(slot);
     const std::string text = ini.ReadString(kParameterSection, key, "");
-    const std::optional<double> value = TextToFloat(text, decimalSeparator);
+    const std::optional<double> value =
+        TextToFloat(WithSeparator(text, decimalSeparator), decimalSeparator);
     const std::optional<float> single = NarrowToSingle(value.value_or(0.0));
-    if (!single) {
-      load.warnings.push_back("parameter file " + file.string() + ": " + key + "=" + text +
-                              " is beyond single precision, loaded as 0");
+    const std::string where = "parameter file " + file.string() + ": " + key + "=" + text;
+    if (!value && !text.empty()) {
+      load.warnings.push_back(where + " is no number, loaded as 0");
+    } else if (!single) {
+      load.warnings.push_back(where + " is beyond single precision, loaded as 0");
     }
     table[slot] = single.value_or(0.0f);
   }

@@ -43,9 +43,10 @@ struct ParameterLoad {
   std::vector<std::string> warnings;  // one line per slot that could not be kept
 };
 
-// Fills every slot from the file. A missing key, an empty value or text that
-// is no number loads as 0; a value beyond single precision loads as 0 and
-// adds a warning.
+// Fills every slot from the file. "." and "," both read as the decimal
+// separator, so a file from another locale keeps its values. A missing key
+// or an empty value loads as 0; text that is no number, or a value beyond
+// single precision, loads as 0 and adds a warning.
 ParameterLoad LoadParameters(ParameterTable& table, const std::filesystem::path& file,
                              char decimalSeparator);
 // Writes all 26 slots in slot order, creating the file if needed, keeping

@@ -9,14 +9,17 @@
 namespace app {
 
 // The window's port with the settings file and the chosen port and rate
-// applied, written without opening anything.
+// applied, written without opening anything. The port and rate are chosen as
+// the headless program chooses them, so that the template, loaded back,
+// opens the same port (the virtual one by default).
 int RunSavePortSettings(const ProgramOptions& options) {
   try {
     cport::TComPort port;
     ApplyFixedPortSettings(port);
-    if (options.portSettings) LoadPortSettingsFile(port, *options.portSettings);
-    if (options.portGiven) port.SetPort(options.port);
-    if (options.baudRateGiven) {
+    LoadedPortSettings loaded;
+    if (options.portSettings) loaded = LoadPortSettingsFile(port, *options.portSettings);
+    if (options.portGiven || !loaded.port) port.SetPort(options.port);
+    if (options.baudRateGiven || !loaded.baudRate) {
       if (const auto choice = ChooseBaudRate(options.baudRate)) ApplyBaudRate(port, *choice);
     }
     SavePortSettingsFile(port, *options.savePortSettings);

@@ -37,6 +37,7 @@ TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& appl
   ApplyFixedPortSettings(ComPort1);
   ComPort1.SetOnRxChar(
       [this](cport::TCustomComPort& sender, std::int32_t count) { ComPort1RxChar(sender, count); });
+  ComPort1.SetOnAfterOpen([this](cport::TCustomComPort&) { ++portOpenings_; });
   ComPort1.SetOnAfterClose([this](cport::TCustomComPort&) { ComPort1AfterClose(); });
 }
 

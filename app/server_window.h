@@ -69,7 +69,8 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   // OnRxChar: reads what is waiting and hands it to the protocol.
   void ComPort1RxChar(cport::TCustomComPort& Sender, std::int32_t Count);
   // The idle handler: one reading per call while ticked and open, paced to
-  // one per second.
+  // one per second. A tick whose port was closed (or closed and opened
+  // again) during the wait does nothing: its reading would never go out.
   void SimulationTick(bool& Done);
 
   const ParameterTable& Parameters() const { return parameterTable_; }
@@ -98,6 +99,7 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   bool portChosen_ = false;
   bool baudRateChosen_ = false;
   bool closeClickPending_ = false;  // a click's close waits for a delivery to return
+  std::uint64_t portOpenings_ = 0;  // OnAfterOpen calls, to tell a reopened port
 
  public:
   // Declared last so it is destroyed first: closing the port ends event

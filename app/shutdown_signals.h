@@ -1,6 +1,7 @@
 // SIGINT and SIGTERM as a request to shut down cleanly.
 //
-// The constructor blocks both signals for the whole process, so it must run
+// The constructor blocks both signals for the whole process and ignores
+// SIGPIPE (a client that goes away must not end the program), so it must run
 // in main before any thread starts (threads inherit the mask). Start hands
 // them to a watcher thread that sleeps on a signalfd and an eventfd (no
 // polling) and calls `onSignal` from that thread once per signal; the call
@@ -10,9 +11,8 @@
 // setting up the descriptors throw std::system_error.
 #pragma once
 
-#include <csignal>
 #include <functional>
-#include <thread>
+#include <memory>
 
 namespace platform {
 class Application;
@@ -31,12 +31,8 @@ class ShutdownSignals {
   void Stop();
 
  private:
-  void Watch(const std::function<void()>& onSignal) const;
-
-  sigset_t previousMask_{};
-  int signalFd_ = -1;
-  int stopFd_ = -1;
-  std::thread watcher_;
+  struct Watcher;  // the platform's descriptors and thread
+  std::unique_ptr<Watcher> watcher_;
 };
 
 // For its lifetime, a signal terminates `application` (its Run returns);

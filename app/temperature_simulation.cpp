@@ -90,7 +90,11 @@ std::string ReadingReply(float temperature, char decimalSeparator) {
 
 void TfrmSerialServer::SimulationTick(bool& Done) {
   if (!view_.SimulationChecked() || !ComPort1.Connected()) return;
+  const std::uint64_t opening = portOpenings_;
   PacedWait(application_, kReadingInterval);
+  // The wait handles user input: a close there must not log a reading that
+  // never goes out, nor fail its send with an error box.
+  if (!ComPort1.Connected() || portOpenings_ != opening) return;
   const std::uint8_t raw = StepRawCounter(RawCounter, RawStep);
   const char separator = platform::DecimalSeparator();
   const float temperature = SimulatedTemperature(raw, parameterTable_);

@@ -9,6 +9,7 @@
 #include "app/gui/qt_message_pump.h"
 #include "app/gui/server_main_window.h"
 #include "app/port_settings_file.h"
+#include "app/serial_device_list.h"
 #include "app/server_window.h"
 #include "platform/application.h"
 
@@ -66,6 +67,8 @@ int RunWindow(const ProgramOptions& options, ShutdownSignals& shutdownSignals, i
     application.Terminate();
   });
   window.FormCreate();
+  view.ShowParameterFile(options.parameterFile.string());
+  view.AddPortEntries(SerialDevicesPresent());
   if (options.portSettings) {
     try {
       LoadPortSettingsFile(window.ComPort1, *options.portSettings);

@@ -17,6 +17,9 @@ constexpr int kPanelHeight = 113;
 constexpr int kComboWidth = 145;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
+// "COM 1" ... "COM 10": the entries whose index names the port.
+constexpr int kNumberedPortEntries = 10;
+constexpr int kParameterFileLeft = 184;
 
 QString FromBytes(const std::string& text) {
   return QString::fromUtf8(text.data(), text.size());
@@ -42,8 +45,9 @@ void ServerMainWindow::BuildControls() {
 
   paTop_.setFrameStyle(QFrame::Panel | QFrame::Raised);
 
-  for (int n = 1; n <= 10; ++n)
+  for (int n = 1; n <= kNumberedPortEntries; ++n)
     cbComPortNr_.addItem(QStringLiteral("COM %1").arg(n));
+  cbComPortNr_.addItem(QStringLiteral("virtual"));
   cbBaudRate_.addItems({QStringLiteral("9600"), QStringLiteral("38400"), QStringLiteral("115200")});
   for (QComboBox* box : {&cbComPortNr_, &cbBaudRate_}) {
     box->setEditable(true);
@@ -66,7 +70,9 @@ void ServerMainWindow::BuildControls() {
   Label2_.move(8, 96);
   Label2_.adjustSize();
 
-  meRX_.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  laParameterFile_.move(kParameterFileLeft, 96);
+
+  meRX_.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   meRX_.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   meRX_.setLineWrapMode(QPlainTextEdit::WidgetWidth);
   LayOut();
@@ -96,7 +102,9 @@ void ServerMainWindow::ReportCombo(QComboBox* box, std::string& lastReported,
   const std::string text = box->currentText().toStdString();
   if (text == lastReported) return;
   lastReported = text;
-  const int index = box->findText(box->currentText(), Qt::MatchExactly);
+  int index = box->findText(box->currentText(), Qt::MatchExactly);
+  // Entries after the numbered ports are names, reported as if typed.
+  if (box == &cbComPortNr_ && index >= kNumberedPortEntries) index = -1;
   Forward([&] { (handlers_->*report)(index, text); });
 }
 
@@ -134,6 +142,20 @@ bool ServerMainWindow::SimulationChecked() const {
 
 void ServerMainWindow::AddLogLine(std::string_view line) {
   meRX_.appendPlainText(FromBytes(LogLineToDisplayText(line)));
+  // The newest line stays in view, wherever the user had scrolled to.
+  QScrollBar* scrollBar = meRX_.verticalScrollBar();
+  scrollBar->setValue(scrollBar->maximum());
+}
+
+void ServerMainWindow::AddPortEntries(const std::vector<std::string>& devices) {
+  for (const std::string& device : devices)
+    cbComPortNr_.addItem(FromBytes(device));
+}
+
+void ServerMainWindow::ShowParameterFile(const std::string& path) {
+  const QString text = QStringLiteral("parameter file ") + QString::fromStdString(path);
+  laParameterFile_.setToolTip(text);  // the whole path, when the label cuts it
+  LayOut();
 }
 
 void ServerMainWindow::ClearLog() {
@@ -168,6 +190,11 @@ void ServerMainWindow::resizeEvent(QResizeEvent* event) {
 
 void ServerMainWindow::LayOut() {
   paTop_.setGeometry(0, 0, width(), kPanelHeight);
+  // The path is cut in the middle when the window is too narrow for it.
+  const int room = std::max(0, width() - kParameterFileLeft - 8);
+  laParameterFile_.setText(
+      laParameterFile_.fontMetrics().elidedText(laParameterFile_.toolTip(), Qt::ElideMiddle, room));
+  laParameterFile_.resize(room, laParameterFile_.sizeHint().height());
   meRX_.setGeometry(0, kPanelHeight, width(), std::max(0, height() - kPanelHeight));
 }
 

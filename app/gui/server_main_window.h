@@ -20,6 +20,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/server_view.h"
 
@@ -45,6 +46,12 @@ class ServerMainWindow : public QWidget, public ServerView {
   void ClearLog() override;
   void ShowErrorBox(const std::string& text) override;
 
+  // Entries offered after the numbered ports and "virtual" (the serial
+  // devices present); choosing one reports it as typed text.
+  void AddPortEntries(const std::vector<std::string>& devices);
+  // Where the parameters are kept, shown beside the log's label.
+  void ShowParameterFile(const std::string& path);
+
   // Preselection from the command line, as if the user had chosen.
   void ChoosePort(const std::string& text);
   void ChooseBaudRate(const std::string& text);
@@ -57,6 +64,7 @@ class ServerMainWindow : public QWidget, public ServerView {
   QPushButton& btClosePort() { return btClosePort_; }
   QCheckBox& cbSimulation() { return cbSimulation_; }
   QLabel& Label2() { return Label2_; }
+  QLabel& laParameterFile() { return laParameterFile_; }
   QPlainTextEdit& meRX() { return meRX_; }
   QFrame& paTop() { return paTop_; }
 
@@ -89,6 +97,7 @@ class ServerMainWindow : public QWidget, public ServerView {
   QPushButton btClosePort_{&paTop_};
   QCheckBox cbSimulation_{&paTop_};
   QLabel Label2_{&paTop_};
+  QLabel laParameterFile_{&paTop_};
   QPlainTextEdit meRX_{this};
 };
 

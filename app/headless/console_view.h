@@ -37,6 +37,8 @@ class ConsoleView : public ServerView {
 
   // The default error display: "error: MESSAGE" on stderr.
   void ShowError(const std::string& message);
+  // A message for the user beside the log: "quillane: TEXT" on stderr.
+  void ShowNotice(const std::string& text);
   // Writes the collected lines.
   void Flush();
 

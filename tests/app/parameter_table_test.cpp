@@ -76,7 +76,7 @@ TEST_F(ParameterFileTest, ExistingFileIsLoadedAndNotRewritten) {
   WriteFile("[Parameter]\r\nPAR A=12,5\r\npar S=0.5\r\n");
   EXPECT_THAT(LoadOrCreateParameters(table_, path_, ','), testing::IsEmpty());
   EXPECT_EQ(table_[1], 12.5f);
-  EXPECT_EQ(table_[kGainSlot], 0.0f);    // "." is no separator under this locale
+  EXPECT_EQ(table_[kGainSlot], 0.5f);    // "." reads as the separator too
   EXPECT_EQ(table_[kOffsetSlot], 0.0f);  // missing keys load as 0, not as defaults
   EXPECT_EQ(ReadFile(), "[Parameter]\r\nPAR A=12,5\r\npar S=0.5\r\n");
 }
@@ -94,9 +94,12 @@ TEST_F(ParameterFileTest, MissingFileLeavesTheTableUntouched) {
   EXPECT_FALSE(fs::exists(path_));
 }
 
-TEST_F(ParameterFileTest, ValuesThatDoNotConvertLoadAsZero) {
+TEST_F(ParameterFileTest, ValuesThatDoNotConvertLoadAsZeroWithAWarning) {
   WriteFile("[parameter]\npar A=\npar B=abc\npar C= 1.5 \npar D=1e-50\npar E=-2.5E-1\n");
-  EXPECT_THAT(LoadParameters(table_, path_, '.').warnings, testing::IsEmpty());
+  const ParameterLoad load = LoadParameters(table_, path_, '.');
+  EXPECT_THAT(load.warnings, testing::ElementsAre(testing::AllOf(
+                                 testing::HasSubstr(path_.string()),
+                                 testing::HasSubstr("par B=abc is no number, loaded as 0"))));
   EXPECT_EQ(table_[1], 0.0f);
   EXPECT_EQ(table_[2], 0.0f);
   EXPECT_EQ(table_[3], 1.5f);
@@ -168,6 +171,27 @@ TEST(ParameterDefaults, ApplyOnlyOffsetAndGain) {
   EXPECT_EQ(table[25], 3.0f);
   ClearParameters(table);
   EXPECT_THAT(table, testing::Each(0.0f));
+}
+
+TEST_F(ParameterFileTest, EitherDecimalSeparatorLoadsUnderEitherLocale) {
+  WriteFile("[parameter]\npar A=12,5\npar B=-0.25\npar C=1,5E-3\npar D=1,25\n");
+  for (const char separator : {'.', ','}) {
+    table_.fill(99.0f);
+    EXPECT_THAT(LoadParameters(table_, path_, separator).warnings, testing::IsEmpty());
+    EXPECT_EQ(table_[1], 12.5f) << separator;
+    EXPECT_EQ(table_[2], -0.25f) << separator;
+    EXPECT_EQ(table_[3], 1.5e-3f) << separator;
+    EXPECT_EQ(table_[4], 1.25f) << separator;
+  }
+}
+
+TEST_F(ParameterFileTest, TwoSeparatorsInOneValueStillDoNotConvert) {
+  WriteFile("[parameter]\npar A=1,000.5\npar B=2\n");
+  const ParameterLoad load = LoadParameters(table_, path_, '.');
+  EXPECT_THAT(load.warnings,
+              testing::ElementsAre(testing::HasSubstr("par A=1,000.5 is no number")));
+  EXPECT_EQ(table_[1], 0.0f);
+  EXPECT_EQ(table_[2], 2.0f);
 }
 
 }  // namespace

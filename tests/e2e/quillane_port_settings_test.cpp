@@ -119,5 +119,28 @@ TEST_F(PortSettings, SavedSettingsLoadBackUnchanged) {
   EXPECT_THAT(ReadFile(first), HasSubstr("Timeouts.ReadTotalConstant=5"));
 }
 
+TEST_F(PortSettings, TemplateNamesThePortThatOpensAndLoadsBackToOpenIt) {
+  const fs::path saved = dir / "template.ini";
+  ChildProcess save({QUILLANE_BINARY, "--save-port-settings", saved.string()});
+  ASSERT_EQ(save.Wait(), 0);
+  EXPECT_THAT(ReadFile(saved), HasSubstr("Port=virtual"));
+
+  ChildProcess program({QUILLANE_BINARY, "--headless", "--port-settings", saved.string(),
+                        "--parameter-file", parameterFile.string()});
+  EXPECT_EQ(program.ReadLine(), "com port open");
+  EXPECT_THAT(program.ReadLine().value_or(""), ::testing::StartsWith("virtual port /dev/"));
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST_F(PortSettings, TemplateKeepsThePortOfTheFileItWasMadeFrom) {
+  std::ofstream(settings) << "[ComPort1]\nPort=/dev/ttyUSB3\n";
+  const fs::path saved = dir / "template.ini";
+  ChildProcess save({QUILLANE_BINARY, "--port-settings", settings.string(), "--save-port-settings",
+                     saved.string()});
+  ASSERT_EQ(save.Wait(), 0);
+  EXPECT_THAT(ReadFile(saved), HasSubstr("Port=/dev/ttyUSB3"));
+}
+
 }  // namespace
 }  // namespace e2e

@@ -110,7 +110,8 @@ TEST_F(Served, SigtermClosesThePortRemovesTheLinkAndExitsCleanly) {
   program->Signal(SIGTERM);
   EXPECT_EQ(program->Wait(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  EXPECT_EQ(program->Stderr(), "");
+  EXPECT_FALSE(fs::exists(fs::path(link) += ".lock"));
+  EXPECT_THAT(program->Stderr(), ::testing::Not(HasSubstr("error")));
 }
 
 TEST_F(Served, SigintToo) {
@@ -125,6 +126,42 @@ TEST_F(Served, AnExistingLinkIsReplaced) {
   Start();
   client->Send("?\r\n");
   EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+TEST_F(Served, ASecondProgramOnTheSameLinkIsRefusedAndNamesTheFirst) {
+  Start();
+  ChildProcess second({QUILLANE_BINARY, "--headless", "--link", link.string(), "--parameter-file",
+                       (dir / "second.ini").string()});
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_THAT(second.Stderr(), HasSubstr(link.string()));
+  EXPECT_THAT(second.Stderr(), HasSubstr("process " + std::to_string(program->Pid())));
+  EXPECT_EQ(second.Stdout(), "");
+  // The first one still serves, on its own link.
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+TEST_F(Served, TheLinkOfAProgramThatIsGoneIsTakenOver) {
+  Start();
+  program->Signal(SIGKILL);
+  program->Wait();
+  client.reset();
+  ASSERT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+  Start();
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), "quillane, V 1.0\r\n");
+}
+
+TEST_F(Served, StderrSaysWhereThePortAndTheParameterFileAre) {
+  Start();
+  const std::string clientPath = fs::read_symlink(link).string();
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->Wait(), 0);
+  EXPECT_EQ(program->Stderr(), "quillane: parameter file " + parameterFile.string() +
+                                   "\nquillane: port virtual open on " + clientPath +
+                                   ", 9600 baud 8N1, flow control None\n");
+  // The log on stdout is unchanged by them.
+  EXPECT_THAT(program->Stdout(), ::testing::Not(HasSubstr("quillane:")));
 }
 
 }  // namespace

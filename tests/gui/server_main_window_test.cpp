@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QTimer>
 #include <stdexcept>
 #include <string>
@@ -86,16 +87,17 @@ TEST_F(ServerMainWindowTest, LayoutCaptionsAndSizes) {
   EXPECT_EQ(window.cbSimulation().text(), "run temperraure measurement (simulation)");
   EXPECT_FALSE(window.cbSimulation().isChecked());
   EXPECT_EQ(window.Label2().text(), "received");
-  EXPECT_EQ(window.meRX().verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(window.meRX().verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
   EXPECT_EQ(window.meRX().horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_EQ(window.meRX().lineWrapMode(), QPlainTextEdit::WidgetWidth);
   EXPECT_FALSE(window.meRX().isReadOnly());
 }
 
 TEST_F(ServerMainWindowTest, ComboBoxesAreEditableWithTheirEntries) {
-  ASSERT_EQ(window.cbComPortNr().count(), 10);
+  ASSERT_EQ(window.cbComPortNr().count(), 11);
   EXPECT_EQ(window.cbComPortNr().itemText(0), "COM 1");
   EXPECT_EQ(window.cbComPortNr().itemText(9), "COM 10");
+  EXPECT_EQ(window.cbComPortNr().itemText(10), "virtual");
   ASSERT_EQ(window.cbBaudRate().count(), 3);
   EXPECT_EQ(window.cbBaudRate().itemText(0), "9600");
   EXPECT_EQ(window.cbBaudRate().itemText(1), "38400");
@@ -190,6 +192,42 @@ TEST_F(ServerMainWindowTest, ClosingTheWindowRunsTheCloseHandler) {
   window.show();
   window.close();
   EXPECT_EQ(closes, 1);
+}
+
+TEST_F(ServerMainWindowTest, EntriesAfterTheNumberedPortsAreReportedByName) {
+  window.AddPortEntries({"/dev/ttyS0", "/dev/ttyUSB0"});
+  ASSERT_EQ(window.cbComPortNr().count(), 13);
+  Choose(window.cbComPortNr(), 10);
+  Choose(window.cbComPortNr(), 12);
+  Choose(window.cbComPortNr(), 0);
+  EXPECT_THAT(handlers.changes,
+              ElementsAre(Change{"port", -1, "virtual"}, Change{"port", -1, "/dev/ttyUSB0"},
+                          Change{"port", 0, "COM 1"}));
+}
+
+TEST_F(ServerMainWindowTest, LogKeepsItsNewestLineInViewOnceItOverflows) {
+  window.show();
+  QScrollBar* scrollBar = window.meRX().verticalScrollBar();
+  window.AddLogLine("com port open");
+  EXPECT_EQ(scrollBar->maximum(), 0);
+  for (int n = 0; n < 200; ++n)
+    window.AddLogLine("received a\r\n");
+  EXPECT_GT(scrollBar->maximum(), 0);
+  EXPECT_EQ(scrollBar->value(), scrollBar->maximum());
+  scrollBar->setValue(0);  // the user scrolls back
+  window.AddLogLine("command number 2");
+  EXPECT_EQ(scrollBar->value(), scrollBar->maximum());
+}
+
+TEST_F(ServerMainWindowTest, ParameterFileIsShownBesideTheLogLabel) {
+  const std::string path = "/home/user/" + std::string(200, 'x') + "/quillane.ini";
+  window.show();
+  window.ShowParameterFile(path);
+  EXPECT_EQ(window.laParameterFile().toolTip().toStdString(), "parameter file " + path);
+  EXPECT_TRUE(window.laParameterFile().text().startsWith("parameter file /home/user/"));
+  EXPECT_LE(window.laParameterFile().geometry().right(), window.paTop().width());
+  window.resize(2000, 418);
+  EXPECT_EQ(window.laParameterFile().text().toStdString(), "parameter file " + path);
 }
 
 }  // namespace
