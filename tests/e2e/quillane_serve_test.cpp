@@ -1,7 +1,6 @@
 // The built program serving a virtual port, driven by a client on its link.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -27,11 +26,6 @@ class Served : public ::testing::Test {
       seen += line + "\n";
     ADD_FAILURE() << "program output:\n" << seen << program->Stdout() << program->Stderr();
   }
-  ~Served() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-
   // Starts the program and waits until it names its client path.
   void Start(bool simulate = false) {
     std::vector<std::string> args = {
@@ -46,7 +40,7 @@ class Served : public ::testing::Test {
     client.emplace(link.string());
   }
 
-  fs::path dir = MakeTempDir("quillane-e2e");
+  TempFolder dir{"quillane-e2e"};
   fs::path link = dir / "quillane.tty";
   fs::path parameterFile = dir / "quillane.ini";
   std::optional<ChildProcess> program;

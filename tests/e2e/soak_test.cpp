@@ -3,7 +3,6 @@
 // reading. The device must stay alive, keep its descriptors, use no CPU
 // while nobody talks to it, and answer promptly afterwards.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -112,8 +111,6 @@ class Soak : public ::testing::Test {
   ~Soak() override {
     watcher.reset();
     program.reset();
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
   }
 
   // Starts the program, waits until it names its client path, and hands its
@@ -137,7 +134,7 @@ class Soak : public ::testing::Test {
     EXPECT_EQ(program->Stderr(), "");
   }
 
-  fs::path dir = MakeTempDir("quillane-soak");
+  TempFolder dir{"quillane-soak"};
   fs::path link = dir / "quillane.tty";
   std::optional<ChildProcess> program;
   std::optional<LogWatcher> watcher;
