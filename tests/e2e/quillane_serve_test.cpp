@@ -27,6 +27,7 @@ class Served : public ::testing::Test {
       seen += line + "\n";
     ADD_FAILURE() << "program output:\n" << seen << program->Stdout() << program->Stderr();
   }
+
   // Starts the program and waits until it names its client path.
   void Start(bool simulate = false) {
     std::vector<std::string> args = {
