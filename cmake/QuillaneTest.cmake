@@ -15,7 +15,10 @@ function(quillane_add_tests dir)
     add_executable(${target} ${src} ${test_helpers})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
                                             quillane_warnings)
-    target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/${dir}")
+    # The unit's own folder, and the project root for the helpers every test
+    # shares ("tests/support/...").
+    target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/${dir}"
+                                                 "${PROJECT_SOURCE_DIR}")
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 300 LABELS "${ARG_LABELS}")
   endforeach()

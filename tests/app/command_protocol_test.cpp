@@ -2,11 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
+
+#include "tests/support/temp_folder.h"
 
 namespace app {
 namespace {
@@ -68,20 +69,11 @@ class RecordingHost : public ProtocolHost {
 
 class CommandProtocolTest : public testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("command_protocol_test." + std::to_string(getpid()) + "." +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   CommandProtocol MakeProtocol(char separator = '.') {
     return CommandProtocol(table_, host_, folder_ / "quillane.ini", separator);
   }
 
-  fs::path folder_;
+  test_support::TempFolder folder_{"quillane-protocol"};
   ParameterTable table_{};
   RecordingHost host_;
 };

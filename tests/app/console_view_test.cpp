@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tests/support/line_io_posix.h"
+
 namespace app {
 namespace {
 
@@ -28,14 +30,7 @@ class Pipe {
   Pipe& operator=(const Pipe&) = delete;
 
   int WriteEnd() const { return write_; }
-  std::string Take() {
-    std::string taken;
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = ::read(read_, buffer, sizeof buffer)) > 0)
-      taken.append(buffer, static_cast<std::size_t>(got));
-    return taken;
-  }
+  std::string Take() { return test_support::ReadAvailable(read_); }
 
  private:
   int read_ = -1;

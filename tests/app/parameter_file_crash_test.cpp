@@ -1,7 +1,6 @@
 // A process killed outright while it saves the parameter file: the file is
 // always the old contents or the new, whole and readable, never a mix.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +14,8 @@
 
 #include "../soak_rounds.h"
 #include "app/parameter_table.h"
+#include "tests/support/line_io_posix.h"
+#include "tests/support/temp_folder.h"
 
 namespace app {
 namespace {
@@ -41,39 +42,21 @@ std::string ReadWhole(const fs::path& path) {
   }
 }
 
-// Reads `count` bytes from `fd`, waiting at most 20 s for each.
-bool ReadBytes(int fd, int count) {
-  for (int got = 0; got < count;) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 20000) <= 0) return false;
-    char buffer[16];
-    const ssize_t n = ::read(fd, buffer, std::min<std::size_t>(sizeof buffer, count - got));
-    if (n <= 0) return false;
-    got += static_cast<int>(n);
-  }
-  return true;
-}
-
 class SaveKilledSoak : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("parameter_file_crash_test." + std::to_string(getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    file_ = folder_ / "quillane.ini";
     for (std::size_t slot = 0; slot < kParameterCount; ++slot) {
       a_[slot] = static_cast<float>(slot) + 0.25f;
       b_[slot] = -static_cast<float>(slot) * 1e6f - 0.5f;
     }
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   // Temporary files left beside the parameter file, by the process id in
   // their name.
   std::map<std::string, int> TemporaryFilesByProcess() const {
     std::map<std::string, int> byProcess;
     const std::string prefix = file_.filename().string() + ".tmp.";
-    for (const auto& entry : fs::directory_iterator(folder_)) {
+    for (const auto& entry : fs::directory_iterator(folder_.Path())) {
       const std::string name = entry.path().filename().string();
       if (name.rfind(prefix, 0) != 0) continue;
       const std::string rest = name.substr(prefix.size());
@@ -82,8 +65,8 @@ class SaveKilledSoak : public testing::Test {
     return byProcess;
   }
 
-  fs::path folder_;
-  fs::path file_;
+  test_support::TempFolder folder_{"quillane-save-killed"};
+  fs::path file_ = folder_ / "quillane.ini";
   ParameterTable a_{};
   ParameterTable b_{};
 };
@@ -108,7 +91,8 @@ TEST_F(SaveKilledSoak, LeavesTheOldOrTheNewFileWholeEveryTime) {
     }
     ::close(done[1]);
     // Let it finish a varying number of saves, then kill it in the next.
-    const bool saving = ReadBytes(done[0], 1 + round % 4);
+    const std::size_t saves = 1 + static_cast<std::size_t>(round % 4);
+    const bool saving = test_support::ReadCount(done[0], saves).size() == saves;
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

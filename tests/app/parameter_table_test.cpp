@@ -2,13 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cfloat>
 #include <fstream>
 #include <iterator>
 
 #include "platform/ini_file.h"
+#include "tests/support/temp_folder.h"
 
 namespace app {
 namespace {
@@ -23,16 +23,7 @@ constexpr const char* kFirstStartFile =
 
 class ParameterFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("parameter_table_test." + std::to_string(getpid()) + "." +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    path_ = folder_ / "quillane.ini";
-    table_.fill(99.0f);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
+  void SetUp() override { table_.fill(99.0f); }
 
   void WriteFile(const std::string& contents) {
     std::ofstream(path_, std::ios::binary) << contents;
@@ -42,8 +33,8 @@ class ParameterFileTest : public testing::Test {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
-  fs::path folder_;
-  fs::path path_;
+  test_support::TempFolder folder_{"quillane-parameters"};
+  fs::path path_ = folder_ / "quillane.ini";
   ParameterTable table_{};
 };
 

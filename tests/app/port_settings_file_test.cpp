@@ -1,13 +1,13 @@
 #include "app/port_settings_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "app/server_window.h"
+#include "tests/support/temp_folder.h"
 
 namespace app {
 namespace {
@@ -17,17 +17,8 @@ namespace fs = std::filesystem;
 class PortSettingsFile : public ::testing::Test {
  protected:
   PortSettingsFile() { ApplyFixedPortSettings(port); }
-  ~PortSettingsFile() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-  static fs::path MakeDir() {
-    std::string pattern = (fs::temp_directory_path() / "quillane-portini-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-  }
 
-  fs::path dir = MakeDir();
+  test_support::TempFolder dir{"quillane-portini"};
   fs::path file = dir / "port.ini";
   cport::TComPort port;
 };
@@ -63,7 +54,7 @@ TEST_F(PortSettingsFile, OtherSectionsAreNotOurs) {
 
 TEST_F(PortSettingsFile, MissingFileIsAnError) {
   EXPECT_THROW(LoadPortSettingsFile(port, dir / "none.ini"), std::runtime_error);
-  EXPECT_THROW(LoadPortSettingsFile(port, dir), std::runtime_error);
+  EXPECT_THROW(LoadPortSettingsFile(port, dir.Path()), std::runtime_error);
 }
 
 TEST_F(PortSettingsFile, SaveAndLoadRoundTrip) {

@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -17,6 +15,7 @@
 #include "platform/tick_count.h"
 #include "support/recording_view.h"
 #include "support/serve_until.h"
+#include "tests/support/temp_folder.h"
 
 namespace app {
 namespace {
@@ -26,30 +25,13 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "quillane-window-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 class ServerWindow : public ::testing::Test {
  protected:
   ServerWindow() {
     application.SetErrorDisplay([this](const std::string& message) { errors.push_back(message); });
   }
 
-  TempDir dir;
+  test_support::TempFolder dir{"quillane-window"};
   fs::path parameterFile = dir.Path() / "quillane.ini";
   platform::Application application;
   std::vector<std::string> errors;

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +10,7 @@
 #include "cport/serial_device_memory.h"
 #include "platform/ini_file.h"
 #include "platform/registry.h"
+#include "tests/support/temp_folder.h"
 
 namespace cport {
 namespace {
@@ -19,28 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr TStoredProps kAllGroups{spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers};
-
-// A fresh folder per test, in memory where the system offers it: the
-// registry syncs every write to disk, which costs ~10 ms a write on slow disks.
-class TempFolder {
- public:
-  TempFolder() {
-    std::error_code ec;
-    const fs::path base =
-        fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string pattern = (base / "quillane-persistence-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 std::string FileText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -103,16 +80,18 @@ void SetEverything(TCustomComPort& p) {
 
 class Persistence : public ::testing::Test {
  protected:
-  Persistence() : registry_(folder_.path() / "registry") {
+  Persistence() : registry_(folder_.Path() / "registry") {
     port_.SetName("ComPort1");
     fresh_.SetName("ComPort1");
     EXPECT_TRUE(registry_.OpenKey("Software\\Quillane\\ComPort1", true));
   }
 
-  fs::path IniPath() const { return folder_.path() / "port.ini"; }
+  fs::path IniPath() const { return folder_.Path() / "port.ini"; }
   void WriteIni(const std::string& text) const { std::ofstream(IniPath()) << text; }
 
-  TempFolder folder_;
+  // In memory: the registry syncs every write to disk, which costs about
+  // 10 ms a write on slow disks.
+  test_support::TempFolder folder_ = test_support::TempFolder::InMemory("quillane-persistence");
   platform::Registry registry_;
   TComPort port_;
   TComPort fresh_;

@@ -16,6 +16,7 @@
 #include "cport/detail/termios2_rate.h"
 #include "cport/serial_device.h"
 #include "cport/serial_device_posix.h"
+#include "tests/support/line_io_posix.h"
 
 namespace cport::detail {
 namespace {
@@ -36,8 +37,7 @@ struct PtyPair {
   }
 
   void WriteToPort(const std::string& bytes) const {
-    ASSERT_EQ(::write(master.Get(), bytes.data(), bytes.size()),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_TRUE(test_support::WriteAll(master.Get(), bytes));
   }
 };
 

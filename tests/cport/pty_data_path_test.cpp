@@ -2,18 +2,17 @@
 // the master side. Bytes written by the far end reach OnRxChar and are read
 // with ReceiveText; SendText reaches the far end, in every sync mode.
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
 #include <mutex>
 #include <string>
 
 #include "port_on_line.h"
+#include "tests/support/line_io_posix.h"
 
 namespace cport::testing {
 namespace {
@@ -37,26 +36,8 @@ class PtyMaster {
     EXPECT_EQ(::ptsname_r(fd_, name.data(), name.size()), 0);
     return name.data();
   }
-  void Write(const std::string& bytes) const {
-    EXPECT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // Reads until `count` bytes came or a generous deadline passed.
-  std::string Read(std::size_t count) const {
-    std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (out.size() < count) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      std::array<char, 256> chunk{};
-      const ssize_t n = ::read(fd_, chunk.data(), std::min(chunk.size(), count - out.size()));
-      if (n <= 0) break;
-      out.append(chunk.data(), static_cast<std::size_t>(n));
-    }
-    return out;
-  }
+  void Write(const std::string& bytes) const { EXPECT_TRUE(test_support::WriteAll(fd_, bytes)); }
+  std::string Read(std::size_t count) const { return test_support::ReadCount(fd_, count); }
 
  private:
   int fd_;

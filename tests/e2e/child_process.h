@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,45 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/line_io_posix.h"
+#include "tests/support/temp_folder.h"
+
 extern char** environ;
 
 namespace e2e {
 
-using Clock = std::chrono::steady_clock;
-inline constexpr auto kPatience = std::chrono::seconds(20);
-
-// A new folder under the system's temporary folder.
-inline std::filesystem::path MakeTempDir(const std::string& prefix) {
-  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
-inline int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Reads from `fd` into `buffer` until it holds `delimiter` or the deadline
-// passes; returns the text up to and including the delimiter.
-inline std::optional<std::string> ReadUntil(int fd, std::string& buffer,
-                                            const std::string& delimiter,
-                                            Clock::time_point deadline) {
-  for (;;) {
-    if (const auto at = buffer.find(delimiter); at != std::string::npos) {
-      std::string line = buffer.substr(0, at + delimiter.size());
-      buffer.erase(0, at + delimiter.size());
-      return line;
-    }
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) return std::nullopt;
-    char chunk[4096];
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n <= 0) return std::nullopt;
-    buffer.append(chunk, static_cast<std::size_t>(n));
-  }
-}
+using test_support::Clock;
+using test_support::kPatience;
+using test_support::MillisecondsLeft;
+using test_support::ReadUntil;
+using test_support::TempFolder;
 
 class ChildProcess {
  public:
@@ -189,17 +161,12 @@ class SerialClient {
   SerialClient& operator=(const SerialClient&) = delete;
 
   void Send(const std::string& bytes) {
-    if (::write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-      throw std::runtime_error("short write");
-    }
+    if (!test_support::WriteAll(fd_, bytes)) throw std::runtime_error("short write");
   }
   // Throws away whatever the line holds right now, without waiting.
   void Discard() {
     buffer_.clear();
-    pollfd p{fd_, POLLIN, 0};
-    char chunk[4096];
-    while (::poll(&p, 1, 0) > 0 && ::read(fd_, chunk, sizeof chunk) > 0) {
-    }
+    test_support::ReadAvailable(fd_);
   }
   // The next reply, CR LF included; "" when none comes.
   std::string Reply() {

@@ -1,7 +1,6 @@
 // The program's command line: exit statuses and messages.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -58,11 +57,7 @@ TEST(CommandLine, UsageErrorsEndWithStatus2) {
 
 class WithTempDir : public ::testing::Test {
  protected:
-  ~WithTempDir() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-  fs::path dir = MakeTempDir("quillane-cli");
+  TempFolder dir{"quillane-cli"};
 };
 
 TEST_F(WithTempDir, PortThatDoesNotOpenEndsWithStatus1AndTheMessage) {

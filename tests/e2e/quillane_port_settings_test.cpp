@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <termios.h>
 
 #include <filesystem>
@@ -44,11 +43,7 @@ bool PseudoTerminalsKeepParity() {
 
 class PortSettings : public ::testing::Test {
  protected:
-  ~PortSettings() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-  fs::path dir = MakeTempDir("quillane-settings");
+  TempFolder dir{"quillane-settings"};
   fs::path parameterFile = dir / "quillane.ini";
   fs::path settings = dir / "port.ini";
 };

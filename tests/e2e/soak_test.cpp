@@ -4,7 +4,6 @@
 // while nobody talks to it, and answer promptly afterwards.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -15,10 +14,12 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "../soak_rounds.h"
+#include "app/log_text.h"
 #include "child_process.h"
 
 namespace e2e {
@@ -77,6 +78,15 @@ class LogWatcher {
       return ended_;
     }) && !ended_;
   }
+  // Every line so far that starts with `prefix`, in order.
+  std::vector<std::string> LinesStartingWith(const std::string& prefix) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> found;
+    for (const std::string& line : lines_) {
+      if (line.starts_with(prefix)) found.push_back(line);
+    }
+    return found;
+  }
   // Waits up to `window` for any new line; true when one came.
   bool AnyLineWithin(std::chrono::milliseconds window) {
     std::unique_lock lock(mutex_);
@@ -113,8 +123,6 @@ class Soak : public ::testing::Test {
   ~Soak() override {
     watcher.reset();
     program.reset();
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
   }
 
   // Starts the program, waits until it names its client path, and hands its
@@ -138,7 +146,7 @@ class Soak : public ::testing::Test {
     EXPECT_THAT(program->Stderr(), ::testing::Not(::testing::HasSubstr("error")));
   }
 
-  fs::path dir = MakeTempDir("quillane-soak");
+  TempFolder dir{"quillane-soak"};
   fs::path link = dir / "quillane.tty";
   std::optional<ChildProcess> program;
   std::optional<LogWatcher> watcher;
@@ -187,12 +195,20 @@ bool AnswersWith(SerialClient& client, const std::string& request, const std::st
   return false;
 }
 
+// The log line the device writes for each line in `bytes`, in order.
+std::vector<std::string> ReceivedLogLines(std::string_view bytes) {
+  std::vector<std::string> lines;
+  for (std::size_t end = bytes.find('\n'); end != std::string_view::npos;
+       bytes.remove_prefix(end + 1), end = bytes.find('\n')) {
+    lines.push_back("received " + app::EscapeLogLine(bytes.substr(0, end + 1)));
+  }
+  return lines;
+}
+
 TEST_F(Soak, ARandomFloodWithTheClientReadingLeavesTheDeviceAnswering) {
   Start();
   SerialClient client(link.string());
-  std::mutex mutex;
-  std::condition_variable identified;
-  bool done = false;
+  std::string sent;  // read once the flood has ended
   std::thread flood([&] {
     std::mt19937 random(20240607);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -204,15 +220,15 @@ TEST_F(Soak, ARandomFloodWithTheClientReadingLeavesTheDeviceAnswering) {
         // reader early.
         if (c == '?') c = '!';
       }
+      sent += chunk;
       client.Send(chunk);
     }
-    // Faster than it is read, the flood overruns the device's input queue,
-    // and an overrun loses bytes (as on a wire): ask until an answer comes.
-    std::unique_lock lock(mutex);
-    for (int attempt = 0; attempt < 20 && !done; ++attempt) {
-      client.Send("\r\n?\r\n");
-      identified.wait_for(lock, std::chrono::seconds(1), [&] { return done; });
-    }
+    // Faster than it is read, the flood fills the device's input queue,
+    // which holds the client back instead of losing bytes: one request
+    // after it is answered.
+    const std::string identify = "\r\n?\r\n";
+    sent += identify;
+    client.Send(identify);
   });
   // Replies (mostly "error") are read while the flood goes on.
   std::size_t replies = 0;
@@ -220,13 +236,17 @@ TEST_F(Soak, ARandomFloodWithTheClientReadingLeavesTheDeviceAnswering) {
     if (reply == kIdentity) break;
     ++replies;
   }
-  {
-    std::lock_guard lock(mutex);
-    done = true;
-  }
-  identified.notify_all();
   flood.join();
   EXPECT_GT(replies, 100u);
+
+  // Every byte sent arrived: the log names every line, whole and in order.
+  ASSERT_TRUE(watcher->WaitForLine("received ?\\r\\n"));
+  const std::vector<std::string> expected = ReceivedLogLines(sent);
+  const std::vector<std::string> logged = watcher->LinesStartingWith("received ");
+  ASSERT_EQ(logged.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    ASSERT_EQ(logged[i], expected[i]) << "line " << i;
+
   EXPECT_TRUE(AnswersWith(client, "B;2.5\r\nb\r\n", "2.5\r\n"));
   Stop();
 }

@@ -2,14 +2,9 @@
 // sleeping in Qt's event dispatcher and a memory line as the client.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QLineEdit>
 #include <QTimer>
-#include <chrono>
-#include <filesystem>
-#include <functional>
-#include <stdexcept>
 #include <thread>
 
 #include "app/gui/qt_message_pump.h"
@@ -19,31 +14,13 @@
 #include "cport/serial_device_memory.h"
 #include "platform/application.h"
 #include "platform/tick_count.h"
+#include "tests/app/support/serve_until.h"
+#include "tests/support/temp_folder.h"
 
 namespace app::gui {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A new folder under the system's temporary folder.
-fs::path MakeTempDir(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
-bool ServeUntil(platform::Application& application, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (;;) {
-    application.ProcessMessages();
-    if (done()) return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    platform::MsgWaitForMultipleObjects({}, false, static_cast<std::uint32_t>(left.count()),
-                                        platform::QS_ALLINPUT);
-  }
-}
+using app::testing::ServeUntil;
 
 class WindowWithPort : public ::testing::Test {
  protected:
@@ -53,11 +30,7 @@ class WindowWithPort : public ::testing::Test {
     view.SetHandlers(&window);
     window.FormCreate();
   }
-  ~WindowWithPort() override {
-    window.FormClose();
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
+  ~WindowWithPort() override { window.FormClose(); }
 
   QString Log() { return view.meRX().toPlainText(); }
 
@@ -71,7 +44,7 @@ class WindowWithPort : public ::testing::Test {
     ASSERT_TRUE(window.ComPort1.Connected());
   }
 
-  fs::path dir = MakeTempDir("quillane-gui");
+  test_support::TempFolder dir{"quillane-gui"};
   platform::Application application;
   std::vector<std::string> errors;
   ServerMainWindow view{
