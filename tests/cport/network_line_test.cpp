@@ -223,7 +223,8 @@ using namespace telnet;
 Bytes Sub(std::uint8_t command, Bytes value) {
   Bytes bytes = {kIac, kSb, kComPortOption, command};
   bytes.insert(bytes.end(), value.begin(), value.end());
-  bytes.insert(bytes.end(), {kIac, kSe});
+  bytes.push_back(kIac);
+  bytes.push_back(kSe);
   return bytes;
 }
 
