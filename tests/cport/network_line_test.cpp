@@ -222,7 +222,8 @@ using namespace telnet;
 
 Bytes Sub(std::uint8_t command, Bytes value) {
   Bytes bytes = {kIac, kSb, kComPortOption, command};
-  bytes.insert(bytes.end(), value.begin(), value.end());
+  for (const std::uint8_t byte : value)
+    bytes.push_back(byte);
   bytes.push_back(kIac);
   bytes.push_back(kSe);
   return bytes;
