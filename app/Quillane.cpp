@@ -32,7 +32,8 @@ void DefineOptions(CLI::App& cli, app::ProgramOptions& options, PathOptions& pat
   cli.set_version_flag("--version", "quillane " QUILLANE_VERSION);
   cli.add_flag("--headless", options.headless, "Run without a window, logging to stdout");
   cli.add_option("--port", options.port,
-                 "Port name: virtual (a new pseudo-terminal), COM1..COMn, or a device path")
+                 "Port name: virtual (a new pseudo-terminal), COM1..COMn, a device path, "
+                 "tcp:[HOST:]PORT or rfc2217:[HOST:]PORT (a listening socket)")
       ->default_str("virtual")
       ->check([](const std::string& name) {
         return name.find_first_not_of(" \t") == std::string::npos ? "the port name is empty" : "";

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/baud_rate_choice.h"
+#include "cport/network_port_name.h"
 #include "platform/application.h"
 #include "platform/decimal_separator.h"
 
@@ -39,6 +40,12 @@ TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& appl
       [this](cport::TCustomComPort& sender, std::int32_t count) { ComPort1RxChar(sender, count); });
   ComPort1.SetOnAfterOpen([this](cport::TCustomComPort&) { ++portOpenings_; });
   ComPort1.SetOnAfterClose([this](cport::TCustomComPort&) { ComPort1AfterClose(); });
+  // The device's notices come from its own thread: logged in ours.
+  ComPort1.SetOnDeviceNotice([this, alive = std::weak_ptr<int>(alive_)](const std::string& text) {
+    application_.QueueCall([this, alive, text] {
+      if (alive.lock()) view_.AddLogLine(text);
+    });
+  });
 }
 
 TfrmSerialServer::~TfrmSerialServer() {
@@ -110,8 +117,16 @@ void TfrmSerialServer::btOpenPortClick() {
     return;
   }
   view_.AddLogLine("com port open");
-  if (const std::string clientPath = ComPort1.ClientPath(); !clientPath.empty()) {
+  const std::string clientPath = ComPort1.ClientPath();
+  if (clientPath.empty()) return;
+  const auto network = cport::ParseNetworkPortName(ComPort1.Port());
+  if (!network) {
     view_.AddLogLine("virtual port " + clientPath);
+    return;
+  }
+  view_.AddLogLine("network port " + clientPath);
+  if (!cport::IsLoopbackHost(network->host)) {
+    view_.AddLogLine("warning: anyone who can reach " + clientPath + " can talk to the device");
   }
 }
 

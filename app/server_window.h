@@ -100,6 +100,8 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   bool baudRateChosen_ = false;
   bool closeClickPending_ = false;  // a click's close waits for a delivery to return
   std::uint64_t portOpenings_ = 0;  // OnAfterOpen calls, to tell a reopened port
+  // Queued device notices run only while the window still exists.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
  public:
   // Declared last so it is destroyed first: closing the port ends event

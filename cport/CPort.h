@@ -518,6 +518,10 @@ class TCustomComPort : public TComponent {
   void SetOnBeforeClose(TNotifyEvent f) { onBeforeClose_ = std::move(f); }
   const TNotifyEvent& OnRx80Full() const { return onRx80Full_; }
   void SetOnRx80Full(TNotifyEvent f) { onRx80Full_ = std::move(f); }
+  // Notices about the line from the device's own thread (a refused network
+  // client, the settings a network client asked for); handed to the device
+  // when the port opens.
+  void SetOnDeviceNotice(device::NoticeSink f) { onDeviceNotice_ = std::move(f); }
   const TComExceptionEvent& OnException() const { return onException_; }
   void SetOnException(TComExceptionEvent f) { onException_ = std::move(f); }
 
@@ -641,6 +645,7 @@ class TCustomComPort : public TComponent {
   TNotifyEvent onBeforeClose_;
   TNotifyEvent onRx80Full_;
   TComExceptionEvent onException_;
+  device::NoticeSink onDeviceNotice_;
   std::uint32_t codePage_ = 0;
 };
 

@@ -82,6 +82,7 @@ void TCustomComPort::CreateDeviceHandle() {
     ReportComError(ecOpenFailed, error);
     return;
   }
+  if (onDeviceNotice_) device->SetNoticeSink(onDeviceNotice_);
   handle_ = std::move(device);
 }
 

@@ -6,6 +6,7 @@
 
 #include "cport/detail/device_openers.h"
 #include "cport/detail/system_error.h"
+#include "cport/network_port_name.h"
 
 namespace cport::device {
 
@@ -82,6 +83,7 @@ DWORD CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device
   if (SameLetters(name, "loop")) return detail::OpenLoopDevice(device);
   if (SameLetters(name, "virtual")) return detail::OpenVirtualDevice(device);
   if (name.front() == '/') return detail::OpenPosixDevice(name, device);
+  if (LooksLikeNetworkPortName(name)) return detail::OpenNetworkDevice(name, device);
   if (unsigned number = 0; ComPortNumber(name, number)) {
     return detail::OpenPosixDevice("/dev/ttyS" + std::to_string(number - 1), device);
   }

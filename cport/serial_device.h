@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -147,6 +148,11 @@ struct OVERLAPPED {
   platform::EventHandle hEvent;
 };
 
+// Receives a line of text about what happened on a device's line that its
+// user may want to log (a refused network client, the settings a client
+// asked for). Called from the device's own thread.
+using NoticeSink = std::function<void(const std::string& text)>;
+
 // One open serial device. Obtained from CreateFileA; closing it is CloseHandle.
 class SerialDevice {
  public:
@@ -175,6 +181,9 @@ class SerialDevice {
   // The path a client opens to reach the far end of a virtual port; empty
   // for every other kind of device.
   virtual std::string ClientPath() const { return {}; }
+  // Where the device reports its notices from now on; a device with none to
+  // report ignores it. Never called after CloseHandle succeeded.
+  virtual void SetNoticeSink(NoticeSink /*sink*/) {}
 };
 
 inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;
@@ -182,7 +191,9 @@ inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 // Opens the device named by `path` ("\\.\" followed by the port name) for
 // exclusive overlapped use. Port names: COMn (/dev/ttyS{n-1}), a path that
 // begins with '/', "virtual" (a new pseudo-terminal pair), "loop" (an
-// in-memory loopback), or a name registered by a test's memory line.
+// in-memory loopback), "tcp:[HOST:]PORT" or "rfc2217:[HOST:]PORT" (a
+// listening socket, see network_port_name.h), or a name registered by a
+// test's memory line.
 DWORD CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device);
 
 }  // namespace cport::device

@@ -16,6 +16,10 @@ device::DWORD OpenPosixDevice(const std::string& path,
                               std::unique_ptr<device::SerialDevice>& device);
 // A new pseudo-terminal pair; ClientPath names the slave.
 device::DWORD OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device);
+// A listening socket by network port name ("tcp:...", "rfc2217:..."); 2 for
+// a name that is not well formed.
+device::DWORD OpenNetworkDevice(const std::string& name,
+                                std::unique_ptr<device::SerialDevice>& device);
 // An in-memory loopback: what is written is read back.
 device::DWORD OpenLoopDevice(std::unique_ptr<device::SerialDevice>& device);
 // A test's memory line registered under `name`; false when no line has that

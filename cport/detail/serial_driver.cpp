@@ -122,6 +122,10 @@ std::string SerialDriver::ClientPath() const {
   return wire_ ? wire_->ClientPath() : std::string();
 }
 
+void SerialDriver::SetNoticeSink(device::NoticeSink sink) {
+  if (wire_) wire_->SetNoticeSink(std::move(sink));
+}
+
 // --- Time ---
 
 DriverTime SerialDriver::Now() const {

@@ -113,6 +113,8 @@ class Wire {
   virtual DWORD Close() = 0;
   // See device::SerialDevice::ClientPath.
   virtual std::string ClientPath() const { return {}; }
+  // See device::SerialDevice::SetNoticeSink.
+  virtual void SetNoticeSink(device::NoticeSink /*sink*/) {}
 };
 
 // ERROR_SUCCESS, or ERROR_INVALID_PARAMETER for a DCB no serial line accepts:
@@ -153,6 +155,7 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   DWORD GetCommModemStatus(DWORD* status) override;
   DWORD CloseHandle() override;
   std::string ClientPath() const override;
+  void SetNoticeSink(device::NoticeSink sink) override;
 
   // --- The far side, for the backend ---
   // How many bytes Receive takes now without dropping any. After it returned
