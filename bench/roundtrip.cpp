@@ -687,6 +687,21 @@ void MeasureResources(const Options& options, const fs::path& folder) {
     PrintUsage("after 200000 pipelined commands", beforeCommands, device.Usage());
   }
   {
+    // Clients that come and go must leave nothing awake behind them.
+    DeviceProcess device(options.program, folder, false);
+    for (int i = 0; i < 1000; ++i) {
+      Client client(OpenTerminal(device.Link()));
+      client.WriteAll("?\r\n", Clock::now() + std::chrono::seconds(10));
+      if (!client.ReadLines(1, Clock::now() + std::chrono::seconds(10))) {
+        Fail("no reply in a short session");
+      }
+    }
+    const ProcessUsage afterSessions = device.Usage();
+    device.Idle(idle);
+    PrintUsage(("idle " + period + " after 1000 short sessions").c_str(), afterSessions,
+               device.Usage());
+  }
+  {
     DeviceProcess device(options.program, folder, true);
     const ProcessUsage start = device.Usage();
     device.Idle(idle);
