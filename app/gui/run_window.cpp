@@ -66,6 +66,7 @@ int RunWindow(const ProgramOptions& options, ShutdownSignals& shutdownSignals, i
     application.Terminate();
   });
   window.FormCreate();
+  window.UseLineFaults(options.lineFaults);
   if (options.portSettings) {
     try {
       LoadPortSettingsFile(window.ComPort1, *options.portSettings);

@@ -45,6 +45,7 @@ int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals)
 
   TfrmSerialServer window(view, application, options.parameterFile);
   window.FormCreate();
+  window.UseLineFaults(options.lineFaults);
   if (!OpenChosenPort(window, view, options)) return 1;
 
   std::optional<VirtualPortLink> link;
