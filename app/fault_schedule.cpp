@@ -43,8 +43,12 @@ void Corrupt(std::string& bytes, ScheduleRandom& random) {
   bytes[at] = static_cast<char>(static_cast<unsigned char>(bytes[at]) ^ flip);
 }
 
+std::size_t Room(const std::string& bytes) {
+  return bytes.size() < kMaxFaultedBytes ? kMaxFaultedBytes - bytes.size() : 0;
+}
+
 void AddNoise(std::string& bytes, std::size_t count, ScheduleRandom& random) {
-  std::string noise(count, '\0');
+  std::string noise(std::min(count, Room(bytes)), '\0');
   for (char& c : noise)
     c = static_cast<char>(random.Next() & 0xFF);
   bytes.insert(0, noise);
@@ -91,7 +95,7 @@ FaultedOutput ApplyFaults(std::string_view bytes, std::span<const FaultHit> hits
         AddNoise(out.bytes, spec.noiseBytes, random);
         break;
       case FaultKind::kDuplicate:
-        out.bytes += std::string(out.bytes);
+        out.bytes += out.bytes.substr(0, Room(out.bytes));
         break;
       case FaultKind::kDelay:
         out.holdMs = AddCapped(out.holdMs, spec.ms);

@@ -56,9 +56,13 @@ struct FaultedOutput {
   std::uint32_t stallMs = 0;  // the device stops reading and answering this long
 };
 
+// The most bytes one output grows to, however many faults hit it.
+inline constexpr std::size_t kMaxFaultedBytes = std::size_t{1} << 20;
+
 // Applies the hits in the order given: truncate, corrupt, noise and
-// duplicate change the bytes as they stand after the hits before them;
-// delays add up; of several stalls the longest counts.
+// duplicate change the bytes as they stand after the hits before them (noise
+// and duplicates stop at kMaxFaultedBytes); delays add up; of several stalls
+// the longest counts.
 FaultedOutput ApplyFaults(std::string_view bytes, std::span<const FaultHit> hits);
 
 class FaultSchedule {

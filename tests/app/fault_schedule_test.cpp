@@ -157,6 +157,16 @@ TEST(Effects, DuplicateSendsItTwice) {
   EXPECT_EQ(Applied("duplicate:every=1").bytes, "12.5\r\n12.5\r\n");
 }
 
+TEST(Effects, ManyFaultsOnOneOutputStopGrowingItAtTheLimit) {
+  std::vector<FaultSpec> faults;
+  for (int i = 0; i < 40; ++i)
+    faults.push_back(ParseFaultSpec(i % 2 ? "duplicate:every=1" : "noise:every=1,bytes=65536"));
+  std::vector<FaultHit> hits;
+  for (const FaultSpec& spec : faults)
+    hits.push_back(FaultHit{&spec, 1});
+  EXPECT_EQ(ApplyFaults("ok\r\n", hits).bytes.size(), kMaxFaultedBytes);
+}
+
 TEST(Effects, DelayAndStallHoldWithoutChangingTheBytes) {
   const FaultedOutput delayed = Applied("delay:every=1,ms=250");
   EXPECT_EQ(delayed.bytes, "12.5\r\n");
