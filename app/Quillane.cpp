@@ -3,6 +3,7 @@
 //   quillane [--headless] [--port NAME] [--baud RATE] [--simulate]
 //            [--link PATH] [--parameter-file PATH]
 //            [--port-settings FILE] [--save-port-settings FILE]
+//            [--fault SPEC]... [--seed N] [--line-delay MS] [--line-timing]
 //
 // Without --headless the window opens and the options preselect its
 // controls; with it the port is opened at start and the log goes to stdout.
@@ -12,6 +13,7 @@
 #include <iostream>
 
 #include "app/baud_rate_choice.h"
+#include "app/fault_spec.h"
 #include "app/parameter_table.h"
 #include "app/program_options.h"
 #include "app/run_window.h"
@@ -26,7 +28,38 @@ struct PathOptions {
   std::string parameterFile;
   std::string portSettings;
   std::string savePortSettings;
+  std::vector<std::string> faults;
+  std::uint64_t seed = 0;
 };
+
+constexpr const char* kFaultHelp =
+    "A fault on what the device sends (repeatable): KIND[:KEY=VALUE,...] with KIND one of "
+    "drop, delay (ms=MS), truncate (keep=BYTES, default half), corrupt, noise (bytes=N, default "
+    "8), duplicate, stall (ms=MS), hangup; exactly one of every=N, at=N+M+..., p=P; and "
+    "on=replies (default), readings or all. Example: delay:ms=1500,every=3";
+
+void DefineLineFaultOptions(CLI::App& cli, app::LineFaultOptions& faults, PathOptions& paths) {
+  cli.add_option("--fault", paths.faults, kFaultHelp)
+      ->type_name("SPEC")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check([](const std::string& text) -> std::string {
+        try {
+          app::ParseFaultSpec(text);
+        } catch (const app::FaultSpecError& error) {
+          return error.what();
+        }
+        return "";
+      });
+  cli.add_option("--seed", paths.seed,
+                 "Seed of the fault schedule's random choices (default: picked and logged)");
+  cli.add_option("--line-delay", faults.lineDelayMs,
+                 "Every byte the device sends leaves the line MS milliseconds later")
+      ->type_name("MS")
+      ->check(CLI::Range(std::uint32_t{0}, app::kMaxFaultMilliseconds));
+  cli.add_flag("--line-timing", faults.lineTiming,
+               "Bytes move at the port's baud rate (what a real tty does already)");
+}
 
 void DefineOptions(CLI::App& cli, app::ProgramOptions& options, PathOptions& paths) {
   cli.set_version_flag("--version", "quillane " QUILLANE_VERSION);
@@ -53,10 +86,21 @@ void DefineOptions(CLI::App& cli, app::ProgramOptions& options, PathOptions& pat
       ->check(CLI::ExistingFile);
   cli.add_option("--save-port-settings", paths.savePortSettings,
                  "Write the port's settings as an INI file and exit");
+  DefineLineFaultOptions(cli, options.lineFaults, paths);
+}
+
+void TakeLineFaultOptions(const CLI::App& cli, const PathOptions& paths,
+                          app::LineFaultOptions& faults) {
+  for (const std::string& text : paths.faults)
+    faults.faults.push_back(app::ParseFaultSpec(text));
+  if (cli.count("--seed") > 0) faults.seed = paths.seed;
 }
 
 // Rules that join several options.
 void CheckCombinations(const CLI::App& cli, const app::ProgramOptions& options) {
+  if (const auto problem = app::CheckLineFaultsForPort(options.lineFaults, options.port)) {
+    throw CLI::ValidationError(problem->option, problem->reason);
+  }
   if (cli.count("--link") == 0) return;
   if (!options.headless) throw CLI::ValidationError("--link", "needs --headless");
   if (options.port != "virtual") throw CLI::ValidationError("--link", "needs --port virtual");
@@ -71,6 +115,7 @@ int main(int argc, char** argv) {
   DefineOptions(cli, options, paths);
   try {
     cli.parse(argc, argv);
+    TakeLineFaultOptions(cli, paths, options.lineFaults);
     CheckCombinations(cli, options);
   } catch (const CLI::Success& done) {
     return cli.exit(done);

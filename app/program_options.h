@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "app/fault_spec.h"
+
 namespace app {
 
 struct ProgramOptions {
@@ -18,6 +20,7 @@ struct ProgramOptions {
   std::filesystem::path parameterFile;
   std::optional<std::filesystem::path> portSettings;      // loaded before the port opens
   std::optional<std::filesystem::path> savePortSettings;  // written, then the program ends
+  LineFaultOptions lineFaults;                            // off unless asked for
 };
 
 }  // namespace app

@@ -142,6 +142,7 @@ void TfrmSerialServer::btClosePortClick() {
 }
 
 void TfrmSerialServer::ComPort1AfterClose() {
+  if (lineFaults_) lineFaults_->Discard();
   if (!std::exchange(closeClickPending_, false)) return;
   ShowCloseResult(false);
 }
@@ -157,6 +158,14 @@ void TfrmSerialServer::ShowCloseResult(bool stillConnected) {
 }
 
 void TfrmSerialServer::ComPort1RxChar(cport::TCustomComPort& /*Sender*/, std::int32_t Count) {
+  if (lineFaults_) {
+    lineFaults_->Receive(Count);  // a stall may hold the bytes on the line
+    return;
+  }
+  ReceiveWaiting(Count);
+}
+
+void TfrmSerialServer::ReceiveWaiting(std::int32_t Count) {
   std::string chunk;
   ComPort1.ReceiveText(chunk, Count);
   protocol_.ReceiveChunk(chunk);
@@ -167,6 +176,10 @@ void TfrmSerialServer::UpdateOpenPortEnabled() {
 }
 
 void TfrmSerialServer::SendText(std::string_view bytes) {
+  if (lineFaults_) {
+    lineFaults_->SendReplies(bytes);
+    return;
+  }
   ComPort1.SendText(std::string(bytes));
 }
 

@@ -18,7 +18,9 @@
 #include <string>
 
 #include "app/command_protocol.h"
+#include "app/fault_spec.h"
 #include "app/parameter_table.h"
+#include "app/port_faults.h"
 #include "app/server_view.h"
 #include "cport/CPort.h"
 
@@ -66,6 +68,10 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   // returned: the port cannot close while its event thread waits for us.
   void btClosePortClick() override;
 
+  // From now on every reply and reading passes the line faults the options
+  // ask for; with none asked for, nothing changes. Logs the seed it picked.
+  void UseLineFaults(const LineFaultOptions& options);
+
   // OnRxChar: reads what is waiting and hands it to the protocol.
   void ComPort1RxChar(cport::TCustomComPort& Sender, std::int32_t Count);
   // The idle handler: one reading per call while ticked and open, paced to
@@ -86,6 +92,8 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   void ProcessMessages() override;
   void ReportError(std::exception_ptr error) override;
 
+  void ReceiveWaiting(std::int32_t count);
+  void SendReading(const std::string& reading);
   void UpdateOpenPortEnabled();
   // The close's visible end: the window reset, then the error box or the log line.
   void ShowCloseResult(bool stillConnected);
@@ -102,6 +110,7 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   std::uint64_t portOpenings_ = 0;  // OnAfterOpen calls, to tell a reopened port
   // Queued device notices run only while the window still exists.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  std::unique_ptr<PortFaults> lineFaults_;  // none: output goes straight to the port
 
  public:
   // Declared last so it is destroyed first: closing the port ends event

@@ -99,7 +99,7 @@ void TfrmSerialServer::SimulationTick(bool& Done) {
   const char separator = platform::DecimalSeparator();
   const float temperature = SimulatedTemperature(raw, parameterTable_);
   view_.AddLogLine(ReadingLogLine(raw, temperature, separator));
-  ComPort1.SendText(ReadingReply(temperature, separator));
+  SendReading(ReadingReply(temperature, separator));
   Done = false;
 }
 

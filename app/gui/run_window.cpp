@@ -67,6 +67,7 @@ int RunWindow(const ProgramOptions& options, ShutdownSignals& shutdownSignals, i
     application.Terminate();
   });
   window.FormCreate();
+  window.UseLineFaults(options.lineFaults);
   view.ShowParameterFile(options.parameterFile.string());
   view.AddPortEntries(SerialDevicesPresent());
   if (options.portSettings) {

@@ -66,6 +66,7 @@ int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals)
 
   TfrmSerialServer window(view, application, options.parameterFile);
   window.FormCreate();
+  window.UseLineFaults(options.lineFaults);
   view.ShowNotice("parameter file " + AbsolutePath(options.parameterFile).string());
   if (!OpenChosenPort(window, view, options)) return 1;
 

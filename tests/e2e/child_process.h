@@ -168,6 +168,21 @@ class SerialClient {
     buffer_.clear();
     test_support::ReadAvailable(fd_);
   }
+  // The next `count` bytes, whatever they are; fewer when they do not come.
+  std::string Bytes(std::size_t count) {
+    const auto deadline = Clock::now() + kPatience;
+    while (buffer_.size() < count) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) break;
+      char chunk[4096];
+      const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+      if (n <= 0) break;
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+    std::string bytes = buffer_.substr(0, count);
+    buffer_.erase(0, bytes.size());
+    return bytes;
+  }
   // The next reply, CR LF included; "" when none comes.
   std::string Reply() {
     return ReadUntil(fd_, buffer_, "\r\n", Clock::now() + kPatience).value_or("");
