@@ -6,7 +6,8 @@
 //
 // The device runs headless on a virtual port, its log going to a file in a
 // scratch folder; the benchmark is its client on the port's link. Each
-// round measures, for the device and then the floor, sequential round trips
+// round measures, for the device, the floor and the device on a network port
+// (tcp:, its client on loopback), sequential round trips
 // of a get command ("a\r\n", one reply awaited before the next is sent) and
 // pipelined throughput (all commands written back to back while replies are
 // read). Then the device's idle CPU and memory are measured: resident memory
@@ -18,11 +19,15 @@
 // device's log is kept for a look. The device is always stopped (SIGTERM,
 // then SIGKILL) before the program ends. Exit status 0 when every
 // measurement ran, 1 otherwise, 2 for a usage error.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -134,8 +139,9 @@ void SetNonBlocking(int fd) {
 
 class Client {
  public:
+  // A terminal is made raw first; a socket carries bytes as they are.
   explicit Client(Fd fd) : fd_(std::move(fd)) {
-    MakeRaw(fd_.get());
+    if (isatty(fd_.get()) != 0) MakeRaw(fd_.get());
     SetNonBlocking(fd_.get());
   }
 
@@ -207,6 +213,23 @@ Fd OpenTerminal(const fs::path& path) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) FailErrno("open " + path.string());
   return Fd(fd);
+}
+
+// Connects to a network port by its client URL ("socket://127.0.0.1:PORT").
+Fd ConnectToUrl(const std::string& url) {
+  const auto colon = url.rfind(':');
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(colon + 1))));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) FailErrno("socket");
+  const int on = 1;
+  setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    FailErrno("connect to " + url);
+  }
+  return fd;
 }
 
 // ---------------------------------------------------------------------------
@@ -364,11 +387,18 @@ struct ProcessUsage {
 
 class DeviceProcess {
  public:
-  DeviceProcess(const fs::path& program, const fs::path& folder, bool simulate)
-      : link_(folder / "dev.tty"), log_(folder / ("device-" + std::to_string(++starts_) + ".log")) {
-    std::vector<std::string> args = {
-        program.string(), "--headless",   "--port",           "virtual",
-        "--link",         link_.string(), "--parameter-file", (folder / "p.ini").string()};
+  DeviceProcess(const fs::path& program, const fs::path& folder, bool simulate,
+                const std::string& port = "virtual")
+      : link_(folder / ("dev-" + std::to_string(starts_ + 1) + ".tty")),
+        log_(folder / ("device-" + std::to_string(++starts_) + ".log")) {
+    std::vector<std::string> args = {program.string(),   "--headless",
+                                     "--port",           port,
+                                     "--parameter-file", (folder / "p.ini").string()};
+    const bool virtualPort = port == "virtual";
+    if (virtualPort) {
+      args.emplace_back("--link");
+      args.push_back(link_.string());
+    }
     if (simulate) args.emplace_back("--simulate");
     std::vector<char*> argv;
     for (std::string& arg : args)
@@ -376,7 +406,8 @@ class DeviceProcess {
     argv.push_back(nullptr);
 
     Fd inotify(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-    if (!inotify || inotify_add_watch(inotify.get(), folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
+    if (!inotify ||
+        inotify_add_watch(inotify.get(), folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_MODIFY) < 0) {
       FailErrno("inotify on " + folder.string());
     }
 
@@ -394,7 +425,14 @@ class DeviceProcess {
     }
     pidfd_ = Fd(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
     if (!pidfd_) FailErrno("pidfd_open");
-    WaitForLink(inotify.get());
+    if (virtualPort) {
+      WaitUntil(
+          inotify.get(), [this] { return fs::is_symlink(link_); }, "made no link");
+    } else {
+      WaitUntil(
+          inotify.get(), [this] { return !(url_ = NetworkUrl()).empty(); },
+          "logged no network port");
+    }
   }
 
   ~DeviceProcess() {
@@ -411,6 +449,8 @@ class DeviceProcess {
   DeviceProcess& operator=(const DeviceProcess&) = delete;
 
   const fs::path& Link() const { return link_; }
+  // The client URL a device on a network port logged.
+  const std::string& Url() const { return url_; }
   const fs::path& Log() const { return log_; }
   pid_t Pid() const { return pid_; }
 
@@ -447,21 +487,32 @@ class DeviceProcess {
 
  private:
   // The link appears (created, or renamed into place) once the port is open.
-  void WaitForLink(int inotify) {
+  // Waits, woken by changes in the folder, until `ready` holds.
+  template <class Ready>
+  void WaitUntil(int inotify, Ready isReady, const std::string& failure) {
     const auto deadline = Clock::now() + kStartDeadline;
-    while (!fs::is_symlink(link_)) {
+    while (!isReady()) {
       pollfd p[2] = {{inotify, POLLIN, 0}, {pidfd_.get(), POLLIN, 0}};
       const int ready = poll(p, 2, MillisecondsLeft(deadline));
       if (ready < 0 && errno != EINTR) FailErrno("poll");
       if (ready == 0) {
-        Fail("the device made no link at " + link_.string() + " within " +
-             std::to_string(kStartDeadline.count()) + " s; its log: " + log_.string());
+        Fail("the device " + failure + " within " + std::to_string(kStartDeadline.count()) +
+             " s; its log: " + log_.string());
       }
       if (p[1].revents != 0) Fail(Exited());
       char events[4096];
       while (read(inotify, events, sizeof events) > 0) {
       }
     }
+  }
+
+  std::string NetworkUrl() const {
+    std::ifstream log(log_);
+    const std::string prefix = "network port ";
+    for (std::string line; std::getline(log, line);) {
+      if (line.starts_with(prefix)) return line.substr(prefix.size());
+    }
+    return {};
   }
 
   std::string Exited() const {
@@ -480,6 +531,7 @@ class DeviceProcess {
   static inline int starts_ = 0;  // numbers the logs of the devices started
   fs::path link_;
   fs::path log_;
+  std::string url_;
   pid_t pid_ = -1;
   Fd pidfd_;
 };
@@ -715,11 +767,17 @@ int Run(const Options& options) {
   try {
     std::optional<DeviceProcess> device;
     std::optional<Client> deviceClient;
+    std::optional<DeviceProcess> networkDevice;
+    std::optional<Client> networkClient;
     if (!options.floorOnly) {
       device.emplace(options.program, folder.Path(), false);
       deviceClient.emplace(OpenTerminal(device->Link()));
       std::printf("device pid %d, link %s, log %s\n", device->Pid(), device->Link().c_str(),
                   device->Log().c_str());
+      networkDevice.emplace(options.program, folder.Path(), false, "tcp:0");
+      networkClient.emplace(ConnectToUrl(networkDevice->Url()));
+      std::printf("network device pid %d, %s, log %s\n", networkDevice->Pid(),
+                  networkDevice->Url().c_str(), networkDevice->Log().c_str());
     }
     FloorDevice floorDevice;
     Client floorClient(OpenTerminal(floorDevice.SlavePath()));
@@ -727,17 +785,21 @@ int Run(const Options& options) {
 
     Subject deviceSubject{"device", deviceClient ? &*deviceClient : nullptr, {}, {}, {}};
     Subject floorSubject{"floor", &floorClient, {}, {}, {}};
+    Subject networkSubject{"tcp", networkClient ? &*networkClient : nullptr, {}, {}, {}};
     if (deviceClient) Warm(*deviceClient);
+    if (networkClient) Warm(*networkClient);
     Warm(floorClient);
     std::printf("%zu rounds: %zu sequential round trips and %zu pipelined commands each\n",
                 options.rounds, options.sequential, options.pipelined);
     for (std::size_t round = 1; round <= options.rounds; ++round) {
       if (deviceClient) RunRound(round, deviceSubject, options, complete);
       RunRound(round, floorSubject, options, complete);
+      if (networkClient) RunRound(round, networkSubject, options, complete);
     }
     std::printf("== summary\n");
     if (deviceClient) PrintSummary(deviceSubject);
     PrintSummary(floorSubject);
+    if (networkClient) PrintSummary(networkSubject);
     if (deviceClient) {
       PrintRatios(deviceSubject, floorSubject);
       const ProcessUsage usage = device->Usage();
@@ -745,6 +807,8 @@ int Run(const Options& options) {
     }
     deviceClient.reset();
     device.reset();
+    networkClient.reset();
+    networkDevice.reset();
     if (!options.floorOnly) {
       std::printf("== idle CPU and memory (log to %s)\n", folder.Path().c_str());
       MeasureResources(options, folder.Path());
