@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "cport/detail/device_openers.h"
-#include "cport/detail/posix_fd.h"
 #include "cport/detail/serial_driver.h"
+#include "cport/posix/posix_fd.h"
+#include "cport/posix/serial_device_virtual.h"
 #include "cport/serial_device.h"
 #include "cport/serial_device_memory.h"
-#include "cport/serial_device_virtual.h"
 
 namespace cport::detail {
 namespace {

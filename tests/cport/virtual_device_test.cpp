@@ -12,9 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "cport/detail/posix_fd.h"
+#include "cport/posix/posix_fd.h"
+#include "cport/posix/serial_device_virtual.h"
 #include "cport/serial_device.h"
-#include "cport/serial_device_virtual.h"
 
 namespace cport::detail {
 namespace {

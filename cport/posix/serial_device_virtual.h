@@ -14,8 +14,12 @@
 // Output left unread while no client was attached is flushed when a client
 // attaches. Attaching and detaching are seen through inotify on the slave
 // path (IN_OPEN, IN_CLOSE), which wakes the I/O thread only when they
-// happen. The line has no modem lines, parity or rate; SetCommState checks
-// that the DCB is valid and keeps the flow-control choice.
+// happen. These rules are the virtual line's own: it adds them to the shared
+// tty I/O thread through LineHooks. Output dropped for a stalled client is
+// told once per stall through the driver's notices (DeviceNotice::OutputLost)
+// when the client reads again or goes away. The line has no modem lines,
+// parity or rate; SetCommState checks that the DCB is valid and keeps the
+// flow-control choice.
 //
 // All Wire functions are called by the serial driver (detail/serial_driver.h).
 #pragma once
@@ -25,36 +29,33 @@
 #include <memory>
 #include <string>
 
-#include "cport/detail/posix_fd.h"
-#include "cport/detail/posix_io_thread.h"
-#include "cport/detail/serial_driver.h"
+#include "cport/posix/tty_line.h"
 
 namespace cport::detail {
 
 // What a virtual line has done, for tests and logging. Readable from any
 // thread while the line runs and after it closed.
-// `dropped` counts the bytes the client's side could not take.
 struct VirtualLineCounters : IoStats {
+  std::atomic<std::uint64_t> dropped{0};       // bytes the client's side could not take
   std::atomic<std::uint64_t> attaches{0};      // a client opened the slave
   std::atomic<std::uint64_t> staleFlushed{0};  // bytes nobody took before a client attached
 };
 
-class VirtualLine final : public Wire {
+class VirtualLine final : private LineHooks, public TtyLine {
  public:
   // Creates the pseudo-terminal pair; returns the system error, or
   // ERROR_SUCCESS and sets `line`.
-  static DWORD Create(SerialDriver& driver, std::shared_ptr<VirtualLineCounters> counters,
-                      std::unique_ptr<VirtualLine>& line);
+  static device::DeviceError Create(SerialDriver& driver,
+                                    std::shared_ptr<VirtualLineCounters> counters,
+                                    std::unique_ptr<VirtualLine>& line);
   ~VirtualLine() override;
 
   void Start();
 
-  DWORD ApplyState(const device::DCB& dcb) override;
-  void OutputReady() override { io_.Wake(); }
-  void InputRoom() override { io_.Wake(); }
-  std::size_t WriteNow(std::span<const BYTE> bytes) override { return io_.WriteNow(bytes); }
-  DWORD Purge(DWORD flags) override;
-  DWORD Close() override;
+  device::DeviceError ApplyState(const device::DCB& dcb) override;
+  std::size_t WriteNow(std::span<const BYTE> bytes) override;
+  device::DeviceError Purge(DWORD flags) override;
+  device::DeviceError Close() override;
   std::string ClientPath() const override { return slavePath_; }
 
  private:
@@ -66,22 +67,35 @@ class VirtualLine final : public Wire {
               SerialDriver& driver, std::shared_ptr<VirtualLineCounters> counters);
 
  private:
-  void OnSlaveOpenedOrClosed();
+  // --- LineHooks: the client attaching and leaving, and a stalled client ---
+  int SideFd() const override { return watch_.Get(); }
+  void OnSideReadable() override;
+  int NoRoomLimitMs() const override;
+  void OnNoRoomFor() override;
+  bool DropUnsent(std::size_t count) override;
+  void OnOutputTaken() override;
+
   void FlushStaleOutput();
+  void EndStall();
   std::uint64_t DiscardUnreadByClient();
 
-  UniqueFd master_;
   UniqueFd ownSlave_;
   UniqueFd watch_;  // inotify on the slave path
   const std::string slavePath_;
-  SerialDriver& driver_;
   std::shared_ptr<VirtualLineCounters> counters_;
-  int clientsOpen_ = 0;  // I/O thread only
-  PosixIoThread io_;
+  // Without output flow control, a client that takes nothing for a while
+  // loses what does not fit (as on a wire); with it, writes wait.
+  std::atomic<bool> dropWhenStalled_{true};
+  // The client took nothing for the limit; writes bypass the direct path
+  // so that the I/O thread sees when it reads again. Written by the I/O
+  // thread only.
+  std::atomic<bool> stalled_{false};
+  std::uint64_t lostThisStall_ = 0;  // I/O thread only
+  int clientsOpen_ = 0;              // I/O thread only
 };
 
 // Opens a virtual port and hands back its counters as well.
-DWORD OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device,
-                        std::shared_ptr<VirtualLineCounters>& counters);
+device::DeviceError OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device,
+                                      std::shared_ptr<VirtualLineCounters>& counters);
 
 }  // namespace cport::detail
