@@ -25,6 +25,17 @@ constexpr int kStalledClientMs = 500;
 
 }  // namespace
 
+bool VirtualLineCounters::WaitFor(const std::function<bool()>& done,
+                                  std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, done);
+}
+
+void VirtualLineCounters::Changed() {
+  { const std::lock_guard lock(mutex_); }  // a waiter between its check and its sleep sees it
+  changed_.notify_all();
+}
+
 DeviceError VirtualLine::Create(SerialDriver& driver, std::shared_ptr<VirtualLineCounters> counters,
                                 std::unique_ptr<VirtualLine>& line) {
   UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
@@ -108,6 +119,7 @@ void VirtualLine::OnSideReadable() {
         if (clientsOpen_++ == 0) {
           FlushStaleOutput();
           ++counters_->attaches;
+          counters_->Changed();
         }
       } else if ((event->mask & IN_CLOSE) != 0 && clientsOpen_ > 0) {
         if (--clientsOpen_ == 0) EndStall();  // a client that left is no longer stalled
@@ -132,6 +144,7 @@ bool VirtualLine::DropUnsent(std::size_t count) {
   if (!stalled_ || !dropWhenStalled_) return false;
   lostThisStall_ += count;
   counters_->dropped += count;
+  counters_->Changed();
   return true;
 }
 

@@ -25,8 +25,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "cport/posix/tty_line.h"
@@ -34,11 +38,21 @@
 namespace cport::detail {
 
 // What a virtual line has done, for tests and logging. Readable from any
-// thread while the line runs and after it closed.
+// thread while the line runs and after it closed; WaitFor sleeps until the
+// line has done something that makes `done` true.
 struct VirtualLineCounters : IoStats {
   std::atomic<std::uint64_t> dropped{0};       // bytes the client's side could not take
   std::atomic<std::uint64_t> attaches{0};      // a client opened the slave
   std::atomic<std::uint64_t> staleFlushed{0};  // bytes nobody took before a client attached
+
+  // False when `timeout` passed first.
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // Called by the line after it changed a counter.
+  void Changed();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
 };
 
 class VirtualLine final : private LineHooks, public TtyLine {
