@@ -60,8 +60,9 @@ void PosixIoThread::Run() {
     // A full input queue leaves the bytes in the tty, whose buffer then holds
     // the sender back; the driver wakes us when a read makes room.
     const bool roomForInput = !hungUp_ && driver_.ReceiveRoom() > 0;
+    const bool askRoom = waitingForRoom_ || options_.hooks->WatchForRoom();
     const auto lineEvents =
-        static_cast<short>((roomForInput ? POLLIN : 0) | (waitingForRoom_ ? POLLOUT : 0));
+        static_cast<short>((roomForInput ? POLLIN : 0) | (askRoom ? POLLOUT : 0));
     std::array<pollfd, 3> fds{};
     nfds_t count = 0;
     fds[count++] = {wake_.Get(), POLLIN, 0};
@@ -126,7 +127,10 @@ void PosixIoThread::ServeLine(short revents, bool roomForInput) {
   } else if (ended) {
     endSeen_ = true;
   }
-  if ((revents & POLLOUT) != 0) waitingForRoom_ = false;
+  if ((revents & POLLOUT) != 0) {
+    waitingForRoom_ = false;
+    options_.hooks->OnRoom();
+  }
 }
 
 // False when nothing was read and the line did not end. Reads no more than

@@ -58,6 +58,10 @@ class LineHooks {
   virtual bool DropUnsent(std::size_t /*count*/) { return false; }
   // The line took output bytes.
   virtual void OnOutputTaken() {}
+  // True: watch the line for room even while no output waits, and call
+  // OnRoom when there is some (the far end has read).
+  virtual bool WatchForRoom() const { return false; }
+  virtual void OnRoom() {}
 };
 
 class PosixIoThread final : private ParmrkSink {

@@ -152,6 +152,10 @@ void VirtualLine::OnOutputTaken() {
   EndStall();
 }
 
+void VirtualLine::OnRoom() {
+  EndStall();  // the client has read
+}
+
 void VirtualLine::EndStall() {
   if (!stalled_) return;
   stalled_ = false;

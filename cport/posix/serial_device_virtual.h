@@ -17,7 +17,8 @@
 // happen. These rules are the virtual line's own: it adds them to the shared
 // tty I/O thread through LineHooks. Output dropped for a stalled client is
 // told once per stall through the driver's notices (DeviceNotice::OutputLost)
-// when the client reads again or goes away. The line has no modem lines,
+// when the client reads again (the line has room again, or takes output) or
+// goes away. The line has no modem lines,
 // parity or rate; SetCommState checks that the DCB is valid and keeps the
 // flow-control choice.
 //
@@ -88,6 +89,8 @@ class VirtualLine final : private LineHooks, public TtyLine {
   void OnNoRoomFor() override;
   bool DropUnsent(std::size_t count) override;
   void OnOutputTaken() override;
+  bool WatchForRoom() const override { return stalled_; }
+  void OnRoom() override;
 
   void FlushStaleOutput();
   void EndStall();

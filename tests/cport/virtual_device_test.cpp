@@ -192,11 +192,11 @@ TEST_F(VirtualDevice, OutputLostToAStalledClientIsToldOnceWhenItReadsAgain) {
   const std::uint64_t lost = counters_->dropped;
   const std::string kept = ReadClient(client.Get(), 4 * block.size() - lost);
   EXPECT_EQ(kept.size() + lost, 4 * block.size());
-  EXPECT_EQ(Write("after"), 5u);
   const std::vector<DeviceNotice> told = notices.WaitForOne();
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0].kind, DeviceNotice::Kind::OutputLost);
   EXPECT_EQ(told[0].bytes, lost);
+  EXPECT_EQ(Write("after"), 5u);
   EXPECT_EQ(ReadClient(client.Get(), 5), "after");
   EXPECT_EQ(notices.Seen().size(), 1u) << "once per stall";
 }
