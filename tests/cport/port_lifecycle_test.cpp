@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-
 #include <functional>
 
 #include "cport/CPort.h"
