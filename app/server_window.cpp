@@ -10,6 +10,35 @@
 
 namespace app {
 
+namespace {
+
+// A port failure as the program reports it: the component's error, its
+// message followed by the device path and the system's reason.
+class PortFailure final : public cport::EComPort {
+ public:
+  explicit PortFailure(const cport::EComPort& failure)
+      : cport::EComPort(failure), text_(cport::DescribeFailure(failure)) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace
+
+std::string OutputLostLine(std::uint64_t bytes) {
+  return "output lost: " + std::to_string(bytes) + " bytes the client did not read";
+}
+
+namespace {
+
+std::string NoticeLine(const cport::device::DeviceNotice& notice) {
+  if (notice.kind == cport::device::DeviceNotice::Kind::Text) return notice.text;
+  return OutputLostLine(notice.bytes);
+}
+
+}  // namespace
+
 void ApplyFixedPortSettings(cport::TComPort& port) {
   port.SetName("ComPort1");
   port.SetBaudRate(cport::br9600);
@@ -40,12 +69,14 @@ TfrmSerialServer::TfrmSerialServer(ServerView& view, platform::Application& appl
       [this](cport::TCustomComPort& sender, std::int32_t count) { ComPort1RxChar(sender, count); });
   ComPort1.SetOnAfterOpen([this](cport::TCustomComPort&) { ++portOpenings_; });
   ComPort1.SetOnAfterClose([this](cport::TCustomComPort&) { ComPort1AfterClose(); });
-  // The device's notices come from its own thread: logged in ours.
-  ComPort1.SetOnDeviceNotice([this, alive = std::weak_ptr<int>(alive_)](const std::string& text) {
-    application_.QueueCall([this, alive, text] {
-      if (alive.lock()) view_.AddLogLine(text);
-    });
-  });
+  // Runs on the device's thread: the log line is written in the UI thread.
+  ComPort1.SetOnDeviceNotice(
+      [this, alive = std::weak_ptr<int>(alive_)](cport::TCustomComPort&,
+                                                 const cport::device::DeviceNotice& notice) {
+        application_.QueueCall([this, alive, line = NoticeLine(notice)] {
+          if (alive.lock()) view_.AddLogLine(line);
+        });
+      });
 }
 
 TfrmSerialServer::~TfrmSerialServer() {
@@ -111,7 +142,12 @@ void TfrmSerialServer::cbBaudRateChange(int /*index*/, const std::string& text) 
 }
 
 void TfrmSerialServer::btOpenPortClick() {
-  ComPort1.OpenPort();
+  try {
+    ComPort1.OpenPort();
+  } catch (const cport::EComPort& failure) {
+    if (failure.Detail().empty()) throw;
+    throw PortFailure(failure);
+  }
   if (!ComPort1.Connected()) {
     view_.ShowErrorBox("error open port");
     return;

@@ -38,6 +38,10 @@ inline constexpr std::string_view kSelectBaudRateText = "select baud rate";
 // basic group stored.
 void ApplyFixedPortSettings(cport::TComPort& port);
 
+// The log line for output the device dropped because its client took
+// nothing (a virtual port's client that stopped reading).
+std::string OutputLostLine(std::uint64_t bytes);
+
 class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
  public:
   // `view` and `application` must outlive the window; the parameter table

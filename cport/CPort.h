@@ -144,17 +144,27 @@ std::string_view ComErrorMessage(int code);
 class EComPort : public std::runtime_error {
  public:
   // Message: the code's message followed by " (Error: <systemError>)".
-  EComPort(int code, int systemError);
+  // `detail`: where and why the device call failed, kept beside the message
+  // and never part of it ("/dev/ttyUSB0: No such file or directory").
+  EComPort(int code, int systemError, std::string detail = {});
   // Message: the code's message alone; SystemErrorCode is -1.
   explicit EComPort(int code);
 
   int SystemErrorCode() const { return systemErrorCode_; }
   int ComErrorCode() const { return comErrorCode_; }
+  // The device path and the system's reason, or empty when the failure came
+  // from no device call.
+  const std::string& Detail() const { return detail_; }
 
  private:
   int systemErrorCode_;
   int comErrorCode_;
+  std::string detail_;
 };
+
+// The text a program shows for a failure: the exception's message, followed
+// by ": " and the detail for an EComPort that has one.
+std::string DescribeFailure(const std::exception& error);
 
 // ---------------------------------------------------------------------------
 // Event callbacks: empty by default, called only when bound; Sender first.
@@ -170,6 +180,9 @@ using TComSignalEvent = std::function<void(TCustomComPort& Sender, bool OnOff)>;
 using TComExceptionEvent = std::function<void(
     TCustomComPort& Sender, TComExceptions TComException, const std::string& ComportMessage,
     std::int64_t WinError, const std::string& WinMessage)>;
+// A notice of the device (see device::SerialDevice::SetNoticeHandler).
+using TDeviceNoticeEvent =
+    std::function<void(TCustomComPort& Sender, const device::DeviceNotice& Notice)>;
 
 // ---------------------------------------------------------------------------
 // Settings sub-objects. Each belongs to the port that made it (OwnerPort) or
@@ -420,6 +433,12 @@ class TCustomComPort : public TComponent {
   // Raises EComPort(code[, systemError]) or, with OnException bound, calls
   // it and returns. A systemError <= 0 counts as none.
   void ReportComError(std::uint16_t code, std::int64_t systemError);
+  // The same for a failed device call: the exception also carries the
+  // device path and the system's reason (EComPort::Detail), and OnException
+  // gets the reason in its system message.
+  void ReportDeviceError(std::uint16_t code, const device::DeviceError& error);
+  // Subscribes the open device to the port's notices.
+  void ForwardDeviceNotices();
 
   // --- Transfers
   std::int32_t BeginSendBuffer(const char* Buffer, std::int32_t Count, PendingTransfer* Transfer);
@@ -518,12 +537,13 @@ class TCustomComPort : public TComponent {
   void SetOnBeforeClose(TNotifyEvent f) { onBeforeClose_ = std::move(f); }
   const TNotifyEvent& OnRx80Full() const { return onRx80Full_; }
   void SetOnRx80Full(TNotifyEvent f) { onRx80Full_ = std::move(f); }
-  // Notices about the line from the device's own thread (a refused network
-  // client, the settings a network client asked for); handed to the device
-  // when the port opens.
-  void SetOnDeviceNotice(device::NoticeSink f) { onDeviceNotice_ = std::move(f); }
   const TComExceptionEvent& OnException() const { return onException_; }
   void SetOnException(TComExceptionEvent f) { onException_ = std::move(f); }
+  // Called on the device's own thread, not the user-interface thread: hand
+  // the notice on (Application::QueueCall). Takes effect at once, also on an
+  // open port; it must not call the port.
+  const TDeviceNoticeEvent& OnDeviceNotice() const { return onDeviceNotice_; }
+  void SetOnDeviceNotice(TDeviceNoticeEvent f);
 
  protected:
   // Opens "\\.\" + Port for exclusive overlapped use; failure reports code 1.
@@ -645,7 +665,7 @@ class TCustomComPort : public TComponent {
   TNotifyEvent onBeforeClose_;
   TNotifyEvent onRx80Full_;
   TComExceptionEvent onException_;
-  device::NoticeSink onDeviceNotice_;
+  TDeviceNoticeEvent onDeviceNotice_;
   std::uint32_t codePage_ = 0;
 };
 

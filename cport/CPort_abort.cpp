@@ -8,7 +8,7 @@ namespace cport {
 void TCustomComPort::AbortAllTransfers() {
   const device::DWORD error =
       handle_ ? handle_->PurgeComm(device::PURGE_TXABORT | device::PURGE_RXABORT)
-              : device::ERROR_INVALID_HANDLE;
+              : device::DeviceError(device::ERROR_INVALID_HANDLE);
   if (error != device::ERROR_SUCCESS) ReportComError(ecPurgeFailed, error);
 }
 

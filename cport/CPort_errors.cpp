@@ -42,9 +42,9 @@ std::string WithSystemError(int code, int systemError) {
 
 // The run-time's text for an operating-system error, as the component has
 // always shown it next to its own message.
-std::string OperatingSystemErrorText(device::DWORD systemError) {
+std::string OperatingSystemErrorText(const device::DeviceError& systemError) {
   const std::string description = device::SystemErrorMessage(systemError);
-  return "Systemfehler.  Code: " + std::to_string(systemError) + ".\r\n" + description;
+  return "Systemfehler.  Code: " + std::to_string(systemError.code) + ".\r\n" + description;
 }
 
 }  // namespace
@@ -54,15 +54,24 @@ std::string_view ComErrorMessage(int code) {
   return kErrorMessages[static_cast<std::size_t>(code)];
 }
 
-EComPort::EComPort(int code, int systemError)
+EComPort::EComPort(int code, int systemError, std::string detail)
     : std::runtime_error(WithSystemError(code, systemError)),
       systemErrorCode_(systemError),
-      comErrorCode_(code) {}
+      comErrorCode_(code),
+      detail_(std::move(detail)) {}
 
 EComPort::EComPort(int code)
     : std::runtime_error(std::string(ComErrorMessage(code))),
       systemErrorCode_(-1),
       comErrorCode_(code) {}
+
+std::string DescribeFailure(const std::exception& error) {
+  std::string text = error.what();
+  if (const auto* port = dynamic_cast<const EComPort*>(&error); port && !port->Detail().empty()) {
+    text += ": " + port->Detail();
+  }
+  return text;
+}
 
 void TCustomComPort::ReportComError(std::uint16_t code, std::int64_t systemError) {
   if (onException_) {
@@ -79,6 +88,17 @@ void TCustomComPort::ReportComError(std::uint16_t code, std::int64_t systemError
     throw EComPort(code, static_cast<int>(static_cast<std::uint32_t>(systemError)));
   }
   throw EComPort(code);
+}
+
+void TCustomComPort::ReportDeviceError(std::uint16_t code, const device::DeviceError& error) {
+  if (error.code == device::ERROR_SUCCESS) return;
+  if (onException_) {
+    onException_(*this, static_cast<TComExceptions>(static_cast<std::uint8_t>(code)),
+                 std::string(ComErrorMessage(code)), error.code, OperatingSystemErrorText(error));
+    return;
+  }
+  throw EComPort(code, static_cast<int>(error.code),
+                 device::DevicePathOf(port_) + ": " + device::SystemReason(error));
 }
 
 }  // namespace cport

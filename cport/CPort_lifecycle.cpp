@@ -76,14 +76,14 @@ bool TCustomComPort::ClosePending() const {
 
 void TCustomComPort::CreateDeviceHandle() {
   std::unique_ptr<device::SerialDevice> device;
-  device::DWORD error = device::CreateFileA("\\\\.\\" + port_, device);
+  device::DeviceError error = device::CreateFileA("\\\\.\\" + port_, device);
   if (error == device::ERROR_SUCCESS && !device) error = device::ERROR_GEN_FAILURE;
   if (error != device::ERROR_SUCCESS) {
-    ReportComError(ecOpenFailed, error);
+    ReportDeviceError(ecOpenFailed, error);
     return;
   }
-  if (onDeviceNotice_) device->SetNoticeSink(onDeviceNotice_);
   handle_ = std::move(device);
+  ForwardDeviceNotices();
 }
 
 void TCustomComPort::DestroyDeviceHandle() {
@@ -104,15 +104,16 @@ void TCustomComPort::ApplyLineSettings() {
   if (!ApplyAllowed()) return;
   const device::DCB dcb = BuildDCB(baudRate_, customBaudRate_, stopBits_, dataBits_, discardNull_,
                                    eventChar_, parity_, flowControl_, buffer_);
-  if (const device::DWORD error = handle_->SetCommState(dcb)) {
-    ReportComError(ecSetStateFailed, error);
+  if (const device::DeviceError error = handle_->SetCommState(dcb); error != 0) {
+    ReportDeviceError(ecSetStateFailed, error);
   }
 }
 
 void TCustomComPort::ApplyPortTimeouts() {
   if (!ApplyAllowed()) return;
-  if (const device::DWORD error = handle_->SetCommTimeouts(BuildTimeouts(timeouts_))) {
-    ReportComError(ecSetTimeoutsFailed, error);
+  if (const device::DeviceError error = handle_->SetCommTimeouts(BuildTimeouts(timeouts_));
+      error != 0) {
+    ReportDeviceError(ecSetTimeoutsFailed, error);
   }
 }
 
@@ -120,8 +121,8 @@ void TCustomComPort::ApplyBufferSizes() {
   if (!ApplyAllowed()) return;
   const auto input = static_cast<device::DWORD>(buffer_.InputSize());
   const auto output = static_cast<device::DWORD>(buffer_.OutputSize());
-  if (const device::DWORD error = handle_->SetupComm(input, output)) {
-    ReportComError(ecSetupFailed, error);
+  if (const device::DeviceError error = handle_->SetupComm(input, output); error != 0) {
+    ReportDeviceError(ecSetupFailed, error);
   }
 }
 
@@ -144,8 +145,8 @@ void TCustomComPort::Loaded() {
 std::int32_t TCustomComPort::InputQueueCount() {
   device::DWORD errors = 0;
   device::COMSTAT stat;
-  const device::DWORD error =
-      handle_ ? handle_->ClearCommError(&errors, &stat) : device::ERROR_INVALID_HANDLE;
+  const device::DWORD error = handle_ ? handle_->ClearCommError(&errors, &stat)
+                                      : device::DeviceError(device::ERROR_INVALID_HANDLE);
   if (error != device::ERROR_SUCCESS) {
     ReportComError(ecClearErrorFailed, error);
     return 0;
@@ -155,8 +156,8 @@ std::int32_t TCustomComPort::InputQueueCount() {
 
 TModemSignals TCustomComPort::ReadModemSignals() {
   device::DWORD status = 0;
-  const device::DWORD error =
-      handle_ ? handle_->GetCommModemStatus(&status) : device::ERROR_INVALID_HANDLE;
+  const device::DWORD error = handle_ ? handle_->GetCommModemStatus(&status)
+                                      : device::DeviceError(device::ERROR_INVALID_HANDLE);
   if (error != device::ERROR_SUCCESS) {
     ReportComError(ecModemStatusFailed, error);
     return {};
@@ -167,8 +168,8 @@ TModemSignals TCustomComPort::ReadModemSignals() {
 TComErrors TCustomComPort::ReadLineErrors() {
   device::DWORD errors = 0;
   device::COMSTAT stat;
-  const device::DWORD error =
-      handle_ ? handle_->ClearCommError(&errors, &stat) : device::ERROR_INVALID_HANDLE;
+  const device::DWORD error = handle_ ? handle_->ClearCommError(&errors, &stat)
+                                      : device::DeviceError(device::ERROR_INVALID_HANDLE);
   if (error != device::ERROR_SUCCESS) {
     ReportComError(ecClearErrorFailed, error);
     return {};

@@ -300,6 +300,23 @@ std::string TCustomComPort::ClientPath() const {
   return handle_ ? handle_->ClientPath() : "";
 }
 
+void TCustomComPort::SetOnDeviceNotice(TDeviceNoticeEvent f) {
+  onDeviceNotice_ = std::move(f);
+  if (handle_) ForwardDeviceNotices();
+}
+
+// The device gets its own copy of the callback: it runs on the device's
+// thread, which must not read the member the user-interface thread sets.
+void TCustomComPort::ForwardDeviceNotices() {
+  if (!onDeviceNotice_) {
+    handle_->SetNoticeHandler(nullptr);
+    return;
+  }
+  handle_->SetNoticeHandler([this, notify = onDeviceNotice_](const device::DeviceNotice& notice) {
+    notify(*this, notice);
+  });
+}
+
 // ---------------------------------------------------------------------------
 // Linked observers
 

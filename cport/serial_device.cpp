@@ -1,38 +1,14 @@
 // Opening a device by port name, and the texts of the system error numbers.
+// The port-name table itself is the platform's (detail/device_openers.h).
 #include "cport/serial_device.h"
 
-#include <cctype>
-#include <charconv>
-
 #include "cport/detail/device_openers.h"
-#include "cport/detail/system_error.h"
-#include "cport/network_port_name.h"
 
 namespace cport::device {
 
 namespace {
 
 constexpr std::string_view kDevicePrefix = "\\\\.\\";
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// COMn with n from 1: the n-th serial port, /dev/ttyS{n-1}.
-bool ComPortNumber(std::string_view name, unsigned& number) {
-  if (name.size() < 4 || !SameLetters(name.substr(0, 3), "COM")) return false;
-  const std::string_view digits = name.substr(3);
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  return error == std::errc() && end == digits.data() + digits.size() && number >= 1 &&
-         digits.front() != '0';
-}
 
 std::string_view BaseMessage(DWORD code) {
   switch (code) {
@@ -67,27 +43,26 @@ std::string_view BaseMessage(DWORD code) {
 std::string SystemErrorMessage(DWORD code) {
   std::string text(BaseMessage(code));
   if (text.empty()) text = "System error " + std::to_string(code) + ".";
-  const std::string reason = detail::ErrnoReasonFor(code);
-  if (!reason.empty()) text += " (" + reason + ")";
   return text;
 }
 
-DWORD CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device) {
+std::string SystemErrorMessage(const DeviceError& error) {
+  std::string text = SystemErrorMessage(error.code);
+  if (error.posixErrno != 0) text += " (" + detail::PosixReason(error.posixErrno) + ")";
+  return text;
+}
+
+std::string SystemReason(const DeviceError& error) {
+  if (error.posixErrno != 0) return detail::PosixReason(error.posixErrno);
+  return SystemErrorMessage(error.code);
+}
+
+DeviceError CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device) {
   device.reset();
-  detail::NoteErrnoReason(ERROR_SUCCESS, 0);  // a reason from an earlier call must not stick
   if (!path.starts_with(kDevicePrefix) || path.size() == kDevicePrefix.size()) {
     return ERROR_FILE_NOT_FOUND;
   }
-  const std::string name = path.substr(kDevicePrefix.size());
-  if (DWORD result = 0; detail::OpenMemoryDevice(name, device, result)) return result;
-  if (SameLetters(name, "loop")) return detail::OpenLoopDevice(device);
-  if (SameLetters(name, "virtual")) return detail::OpenVirtualDevice(device);
-  if (name.front() == '/') return detail::OpenPosixDevice(name, device);
-  if (LooksLikeNetworkPortName(name)) return detail::OpenNetworkDevice(name, device);
-  if (unsigned number = 0; ComPortNumber(name, number)) {
-    return detail::OpenPosixDevice("/dev/ttyS" + std::to_string(number - 1), device);
-  }
-  return ERROR_FILE_NOT_FOUND;
+  return detail::OpenByPortName(path.substr(kDevicePrefix.size()), device);
 }
 
 }  // namespace cport::device

@@ -2,9 +2,11 @@
 //
 // Each call keeps the effect of the Win32 serial call of the same name, and
 // the structures keep the Win32 field names and meanings so that tests can
-// compare a DCB field by field. Every call returns its system error number
-// (ERROR_SUCCESS on success) instead of leaving it in a thread-global "last
-// error": the caller captures the code exactly where the call failed.
+// compare a DCB field by field. Every call returns a DeviceError: its system
+// error number (ERROR_SUCCESS on success) together with the POSIX reason
+// where the failure came from a POSIX call. Nothing is left in a
+// thread-global "last error": the result is the failure of exactly that
+// call, and a later failure cannot lend it another's reason.
 //
 // Overlapped calls (WaitCommEvent, ReadFile, WriteFile) either complete at
 // once (ERROR_SUCCESS, with the count filled in) or return ERROR_IO_PENDING
@@ -42,9 +44,29 @@ inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 inline constexpr DWORD ERROR_IO_PENDING = 997;
 inline constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;  // hang-up, unplug
 
-// The system's description of an error number; includes the underlying
-// POSIX reason where the code came from one.
+// What a device call ended with. `code` is the Win32 number the component
+// acts on; `posixErrno` the errno of the POSIX call that failed, 0 when the
+// failure has no POSIX cause (a refused setting, a closed device, Windows).
+// Converts to and from the bare number, so a caller that needs only the code
+// keeps a DWORD; one that reports the failure keeps the DeviceError.
+struct DeviceError {
+  DWORD code = ERROR_SUCCESS;
+  int posixErrno = 0;
+
+  constexpr DeviceError() = default;
+  constexpr DeviceError(DWORD systemError, int posixError = 0)  // NOLINT: implicit by design
+      : code(systemError), posixErrno(posixError) {}
+  constexpr operator DWORD() const { return code; }  // NOLINT: implicit by design
+};
+
+// The system's description of an error number.
 std::string SystemErrorMessage(DWORD code);
+// The same, followed by the POSIX reason in parentheses where there is one:
+// "Access is denied. (Device or resource busy)".
+std::string SystemErrorMessage(const DeviceError& error);
+// The POSIX reason alone ("No such file or directory"), or, without one,
+// the description of the code.
+std::string SystemReason(const DeviceError& error);
 
 // Event mask bits (SetCommMask, WaitCommEvent).
 inline constexpr DWORD EV_RXCHAR = 0x0001;
@@ -148,10 +170,20 @@ struct OVERLAPPED {
   platform::EventHandle hEvent;
 };
 
-// Receives a line of text about what happened on a device's line that its
-// user may want to log (a refused network client, the settings a client
-// asked for). Called from the device's own thread.
-using NoticeSink = std::function<void(const std::string& text)>;
+// What a device tells its owner that is no result of a call: something
+// that happened on the line on its own. OutputLost: `bytes` bytes written to
+// the device were dropped because the far end took nothing (a virtual port
+// whose client stopped reading), counted over one such stall and told once,
+// when the far end reads again or goes away.
+// Text: a line the device's user may want to see in a log, worded by the
+// line itself (a refused network client, the settings a client asked for).
+struct DeviceNotice {
+  enum class Kind { OutputLost, Text };
+  Kind kind = Kind::OutputLost;
+  std::uint64_t bytes = 0;  // OutputLost
+  std::string text;         // Text
+};
+using NoticeHandler = std::function<void(const DeviceNotice&)>;
 
 // One open serial device. Obtained from CreateFileA; closing it is CloseHandle.
 class SerialDevice {
@@ -161,39 +193,49 @@ class SerialDevice {
   SerialDevice& operator=(const SerialDevice&) = delete;
   virtual ~SerialDevice() = default;
 
-  virtual DWORD SetupComm(DWORD inQueue, DWORD outQueue) = 0;
-  virtual DWORD SetCommState(const DCB& dcb) = 0;
-  virtual DWORD GetCommState(DCB& dcb) = 0;
-  virtual DWORD SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
-  virtual DWORD SetCommMask(DWORD mask) = 0;
-  virtual DWORD WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) = 0;
-  virtual DWORD ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) = 0;
-  virtual DWORD WriteFile(const void* buffer, DWORD count, DWORD* written,
-                          OVERLAPPED* overlapped) = 0;
+  virtual DeviceError SetupComm(DWORD inQueue, DWORD outQueue) = 0;
+  virtual DeviceError SetCommState(const DCB& dcb) = 0;
+  virtual DeviceError GetCommState(DCB& dcb) = 0;
+  virtual DeviceError SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+  virtual DeviceError SetCommMask(DWORD mask) = 0;
+  virtual DeviceError WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) = 0;
+  virtual DeviceError ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) = 0;
+  virtual DeviceError WriteFile(const void* buffer, DWORD count, DWORD* written,
+                                OVERLAPPED* overlapped) = 0;
   // bWait false: ERROR_IO_INCOMPLETE (996) while the operation still runs.
-  virtual DWORD GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, bool wait) = 0;
-  virtual DWORD PurgeComm(DWORD flags) = 0;
-  virtual DWORD ClearCommError(DWORD* errors, COMSTAT* stat) = 0;
-  virtual DWORD GetCommModemStatus(DWORD* status) = 0;
+  virtual DeviceError GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred,
+                                          bool wait) = 0;
+  virtual DeviceError PurgeComm(DWORD flags) = 0;
+  virtual DeviceError ClearCommError(DWORD* errors, COMSTAT* stat) = 0;
+  virtual DeviceError GetCommModemStatus(DWORD* status) = 0;
   // Releases the device; on failure the device stays open.
-  virtual DWORD CloseHandle() = 0;
+  virtual DeviceError CloseHandle() = 0;
 
   // The path a client opens to reach the far end of a virtual port; empty
   // for every other kind of device.
   virtual std::string ClientPath() const { return {}; }
-  // Where the device reports its notices from now on; a device with none to
-  // report ignores it. Never called after CloseHandle succeeded.
-  virtual void SetNoticeSink(NoticeSink /*sink*/) {}
+
+  // Subscribes to the device's notices; an empty handler unsubscribes. The
+  // handler runs on one of the device's own threads (hand the notice on to
+  // the thread that acts on it), never after CloseHandle succeeded or after
+  // it was replaced, and must not call the device. Devices that have no
+  // notices ignore it.
+  virtual void SetNoticeHandler(NoticeHandler /*handler*/) {}
 };
 
 inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 
 // Opens the device named by `path` ("\\.\" followed by the port name) for
-// exclusive overlapped use. Port names: COMn (/dev/ttyS{n-1}), a path that
+// exclusive overlapped use. Which port names exist is the platform's (see
+// detail/device_openers.h): on POSIX COMn (/dev/ttyS{n-1}), a path that
 // begins with '/', "virtual" (a new pseudo-terminal pair), "loop" (an
 // in-memory loopback), "tcp:[HOST:]PORT" or "rfc2217:[HOST:]PORT" (a
 // listening socket, see network_port_name.h), or a name registered by a
 // test's memory line.
-DWORD CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device);
+DeviceError CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device);
+
+// The device a port name stands for, as a user would look for it:
+// "/dev/ttyS0" for COM1, the path itself for a path, the name otherwise.
+std::string DevicePathOf(const std::string& portName);
 
 }  // namespace cport::device

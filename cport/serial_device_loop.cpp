@@ -19,7 +19,7 @@ class LoopWire final : public Wire {
  public:
   explicit LoopWire(SerialDriver& driver) : driver_(driver) {}
 
-  DWORD ApplyState(const device::DCB& dcb) override {
+  device::DeviceError ApplyState(const device::DCB& dcb) override {
     const DWORD dtr = (dcb.Flags >> device::DCB_fDtrControlShift) & 3;
     const DWORD rts = (dcb.Flags >> device::DCB_fRtsControlShift) & 3;
     DWORD status = 0;
@@ -43,7 +43,7 @@ class LoopWire final : public Wire {
     }
   }
 
-  DWORD Close() override {
+  device::DeviceError Close() override {
     std::lock_guard lock(mutex_);
     closed_ = true;
     return device::ERROR_SUCCESS;
@@ -57,7 +57,7 @@ class LoopWire final : public Wire {
 
 }  // namespace
 
-device::DWORD OpenLoopDevice(std::unique_ptr<device::SerialDevice>& device) {
+device::DeviceError OpenLoopDevice(std::unique_ptr<device::SerialDevice>& device) {
   auto driver = std::make_unique<SerialDriver>();
   driver->AttachWire(std::make_unique<LoopWire>(*driver));
   device = std::move(driver);

@@ -26,17 +26,17 @@ struct MemoryLine::Shared {
   mutable std::condition_variable changed;
   detail::SerialDriver* driver = nullptr;  // the open device's
   std::vector<DeviceCall> calls;
-  std::map<std::string, DWORD, std::less<>> failNext;
-  std::map<std::string, DWORD, std::less<>> failAlways;
+  std::map<std::string, DeviceError, std::less<>> failNext;
+  std::map<std::string, DeviceError, std::less<>> failAlways;
   std::string written;
   bool hold = false;
   std::optional<DWORD> limit;
   DWORD modem = 0;
   DCB state = detail::DefaultDcb();
 
-  std::optional<DWORD> TakeFailure(std::string_view call) {
+  std::optional<DeviceError> TakeFailure(std::string_view call) {
     if (auto it = failNext.find(call); it != failNext.end()) {
-      const DWORD error = it->second;
+      const DeviceError error = it->second;
       failNext.erase(it);
       return error;
     }
@@ -88,7 +88,7 @@ class MemoryWire final : public detail::Wire {
   MemoryWire(std::shared_ptr<Shared> shared, detail::SerialDriver* driver)
       : shared_(std::move(shared)), driver_(driver) {}
 
-  DWORD ApplyState(const DCB& dcb) override {
+  DeviceError ApplyState(const DCB& dcb) override {
     Lock lock(shared_->mutex);
     shared_->state = dcb;
     return ERROR_SUCCESS;
@@ -97,7 +97,7 @@ class MemoryWire final : public detail::Wire {
     Lock lock(shared_->mutex);
     if (shared_->driver == driver_) shared_->Drain();
   }
-  DWORD Close() override {
+  DeviceError Close() override {
     Lock lock(shared_->mutex);
     if (shared_->driver == driver_) shared_->driver = nullptr;
     shared_->changed.notify_all();
@@ -121,18 +121,18 @@ class MemoryDevice final : public SerialDevice {
 
   detail::SerialDriver& Driver() { return *driver_; }
 
-  DWORD SetupComm(DWORD inQueue, DWORD outQueue) override {
+  DeviceError SetupComm(DWORD inQueue, DWORD outQueue) override {
     return Run({.name = "SetupComm", .args = {inQueue, outQueue}}, nullptr,
                [&] { return driver_->SetupComm(inQueue, outQueue); });
   }
-  DWORD SetCommState(const DCB& dcb) override {
+  DeviceError SetCommState(const DCB& dcb) override {
     return Run({.name = "SetCommState", .dcb = dcb}, nullptr,
                [&] { return driver_->SetCommState(dcb); });
   }
-  DWORD GetCommState(DCB& dcb) override {
+  DeviceError GetCommState(DCB& dcb) override {
     return Run({.name = "GetCommState"}, nullptr, [&] { return driver_->GetCommState(dcb); });
   }
-  DWORD SetCommTimeouts(const COMMTIMEOUTS& t) override {
+  DeviceError SetCommTimeouts(const COMMTIMEOUTS& t) override {
     return Run(
         {.name = "SetCommTimeouts",
          .args = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
@@ -140,20 +140,20 @@ class MemoryDevice final : public SerialDevice {
          .timeouts = t},
         nullptr, [&] { return driver_->SetCommTimeouts(t); });
   }
-  DWORD SetCommMask(DWORD mask) override {
+  DeviceError SetCommMask(DWORD mask) override {
     return Run({.name = "SetCommMask", .args = {mask}}, nullptr,
                [&] { return driver_->SetCommMask(mask); });
   }
-  DWORD WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) override {
+  DeviceError WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) override {
     return Run({.name = "WaitCommEvent"}, overlapped,
                [&] { return driver_->WaitCommEvent(mask, overlapped); });
   }
-  DWORD ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) override {
+  DeviceError ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) override {
     return Run({.name = "ReadFile", .args = {count}}, overlapped,
                [&] { return driver_->ReadFile(buffer, count, read, overlapped); });
   }
-  DWORD WriteFile(const void* buffer, DWORD count, DWORD* written,
-                  OVERLAPPED* overlapped) override {
+  DeviceError WriteFile(const void* buffer, DWORD count, DWORD* written,
+                        OVERLAPPED* overlapped) override {
     const auto* bytes = static_cast<const char*>(buffer);
     DWORD passed = count;
     {
@@ -165,32 +165,35 @@ class MemoryDevice final : public SerialDevice {
                 .data = bytes ? std::string(bytes, count) : std::string()},
                overlapped, [&] { return driver_->WriteFile(buffer, passed, written, overlapped); });
   }
-  DWORD GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, bool wait) override {
+  DeviceError GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, bool wait) override {
     return Run({.name = "GetOverlappedResult", .args = {wait ? 1u : 0u}}, nullptr,
                [&] { return driver_->GetOverlappedResult(overlapped, transferred, wait); });
   }
-  DWORD PurgeComm(DWORD flags) override {
+  DeviceError PurgeComm(DWORD flags) override {
     return Run({.name = "PurgeComm", .args = {flags}}, nullptr,
                [&] { return driver_->PurgeComm(flags); });
   }
-  DWORD ClearCommError(DWORD* errors, COMSTAT* stat) override {
+  DeviceError ClearCommError(DWORD* errors, COMSTAT* stat) override {
     return Run({.name = "ClearCommError"}, nullptr,
                [&] { return driver_->ClearCommError(errors, stat); });
   }
-  DWORD GetCommModemStatus(DWORD* status) override {
+  DeviceError GetCommModemStatus(DWORD* status) override {
     return Run({.name = "GetCommModemStatus"}, nullptr,
                [&] { return driver_->GetCommModemStatus(status); });
   }
-  DWORD CloseHandle() override {
+  DeviceError CloseHandle() override {
     return Run({.name = "CloseHandle"}, nullptr, [&] { return driver_->CloseHandle(); });
+  }
+  void SetNoticeHandler(NoticeHandler handler) override {
+    driver_->SetNoticeHandler(std::move(handler));
   }
 
  private:
   // An injected failure of an overlapped call starts nothing: the block
   // carries the error and its event stays unsignalled, as the driver does.
   template <typename Action>
-  DWORD Run(DeviceCall call, OVERLAPPED* overlapped, Action action) {
-    std::optional<DWORD> failure;
+  DeviceError Run(DeviceCall call, OVERLAPPED* overlapped, Action action) {
+    std::optional<DeviceError> failure;
     {
       Lock lock(shared_->mutex);
       failure = shared_->TakeFailure(call.name);
@@ -200,8 +203,8 @@ class MemoryDevice final : public SerialDevice {
       overlapped->InternalHigh = 0;
       if (overlapped->hEvent) platform::ResetEvent(overlapped->hEvent);
     }
-    call.result = failure ? *failure : action();
-    const DWORD result = call.result;
+    const DeviceError result = failure ? *failure : action();
+    call.result = result.code;
     Lock lock(shared_->mutex);
     shared_->Log(std::move(call));
     return result;
@@ -347,12 +350,12 @@ void MemoryLine::Reconnect() {
   if (shared_->driver) shared_->driver->Reconnect();
 }
 
-void MemoryLine::FailNext(std::string_view call, DWORD error) {
+void MemoryLine::FailNext(std::string_view call, DeviceError error) {
   Lock lock(shared_->mutex);
   shared_->failNext[std::string(call)] = error;
 }
 
-void MemoryLine::FailAlways(std::string_view call, DWORD error) {
+void MemoryLine::FailAlways(std::string_view call, DeviceError error) {
   Lock lock(shared_->mutex);
   shared_->failAlways[std::string(call)] = error;
 }
@@ -404,7 +407,7 @@ DCB MemoryLine::State() const {
 namespace cport::detail {
 
 bool OpenMemoryDevice(const std::string& name, std::unique_ptr<device::SerialDevice>& device,
-                      device::DWORD& result) {
+                      device::DeviceError& result) {
   const std::shared_ptr<device::MemoryLine::Shared> shared = device::FindLine(name);
   if (!shared) return false;
   device::DeviceCall call{.name = "CreateFileA", .path = "\\\\.\\" + name};
@@ -420,7 +423,7 @@ bool OpenMemoryDevice(const std::string& name, std::unique_ptr<device::SerialDev
     device = std::move(opened);
     result = device::ERROR_SUCCESS;
   }
-  call.result = result;
+  call.result = result.code;
   shared->Log(std::move(call));
   return true;
 }

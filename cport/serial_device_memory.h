@@ -97,9 +97,9 @@ class MemoryLine {
   // --- Failures ---
   // The next call named `call` ("CreateFileA", "ReadFile", "CloseHandle", ...)
   // fails with `error` without reaching the device.
-  void FailNext(std::string_view call, DWORD error);
+  void FailNext(std::string_view call, DeviceError error);
   // Every call named `call` fails with `error` until ClearFailures.
-  void FailAlways(std::string_view call, DWORD error);
+  void FailAlways(std::string_view call, DeviceError error);
   void ClearFailures();
 
   // --- Observation ---

@@ -103,13 +103,13 @@ void SerialDriver::AttachWire(std::unique_ptr<Wire> wire) {
   wire_ = std::move(wire);
 }
 
-DWORD SerialDriver::CloseHandle() {
+device::DeviceError SerialDriver::CloseHandle() {
   {
     Lock lock(mutex_);
     if (closed_ || closing_) return ERROR_INVALID_HANDLE;
     closing_ = true;
   }
-  const DWORD result = wire_ ? wire_->Close() : ERROR_SUCCESS;
+  const device::DeviceError result = wire_ ? wire_->Close() : device::DeviceError();
   Lock lock(mutex_);
   closing_ = false;
   if (result != ERROR_SUCCESS) return result;
@@ -122,8 +122,14 @@ std::string SerialDriver::ClientPath() const {
   return wire_ ? wire_->ClientPath() : std::string();
 }
 
-void SerialDriver::SetNoticeSink(device::NoticeSink sink) {
-  if (wire_) wire_->SetNoticeSink(std::move(sink));
+void SerialDriver::SetNoticeHandler(device::NoticeHandler handler) {
+  const std::lock_guard lock(noticeMutex_);
+  noticeHandler_ = std::move(handler);
+}
+
+void SerialDriver::Notify(const device::DeviceNotice& notice) {
+  const std::lock_guard lock(noticeMutex_);
+  if (noticeHandler_) noticeHandler_(notice);
 }
 
 // --- Time ---
@@ -224,7 +230,8 @@ DWORD SerialDriver::AwaitSynchronous(Lock& lock, OVERLAPPED& local, DWORD* out) 
   return Status(local);
 }
 
-DWORD SerialDriver::GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred, bool wait) {
+device::DeviceError SerialDriver::GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferred,
+                                                      bool wait) {
   if (!overlapped) return ERROR_INVALID_PARAMETER;
   Lock lock(mutex_);
   if (Status(*overlapped) == ERROR_IO_PENDING) {
@@ -237,7 +244,7 @@ DWORD SerialDriver::GetOverlappedResult(OVERLAPPED* overlapped, DWORD* transferr
 
 // --- Configuration ---
 
-DWORD SerialDriver::SetupComm(DWORD inQueue, DWORD outQueue) {
+device::DeviceError SerialDriver::SetupComm(DWORD inQueue, DWORD outQueue) {
   if (inQueue == 0 || outQueue == 0) return ERROR_INVALID_PARAMETER;
   bool queued = false;
   bool room = false;
@@ -254,21 +261,27 @@ DWORD SerialDriver::SetupComm(DWORD inQueue, DWORD outQueue) {
   return ERROR_SUCCESS;
 }
 
-DWORD SerialDriver::SetCommState(const DCB& dcb) {
+device::DeviceError SerialDriver::SetCommState(const DCB& dcb) {
   if (const DWORD invalid = ValidateDcb(dcb); invalid != ERROR_SUCCESS) return invalid;
+  // The line is set and the block stored under one lock, so that two calls
+  // at once cannot leave the line with one block and GetCommState with the
+  // other. mutex_ is not held while the wire works (it may call back).
+  const std::lock_guard oneStep(stateMutex_);
   {
     Lock lock(mutex_);
     if (closed_) return ERROR_INVALID_HANDLE;
   }
   if (wire_) {
-    if (const DWORD refused = wire_->ApplyState(dcb); refused != ERROR_SUCCESS) return refused;
+    if (const device::DeviceError refused = wire_->ApplyState(dcb); refused != ERROR_SUCCESS) {
+      return refused;
+    }
   }
   Lock lock(mutex_);
   dcb_ = dcb;
   return ERROR_SUCCESS;
 }
 
-DWORD SerialDriver::GetCommState(DCB& dcb) {
+device::DeviceError SerialDriver::GetCommState(DCB& dcb) {
   Lock lock(mutex_);
   if (closed_) return ERROR_INVALID_HANDLE;
   dcb = dcb_;
@@ -280,7 +293,7 @@ DCB SerialDriver::State() const {
   return dcb_;
 }
 
-DWORD SerialDriver::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
+device::DeviceError SerialDriver::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
       timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
     return ERROR_INVALID_PARAMETER;
@@ -293,7 +306,7 @@ DWORD SerialDriver::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
 
 // --- Events ---
 
-DWORD SerialDriver::SetCommMask(DWORD mask) {
+device::DeviceError SerialDriver::SetCommMask(DWORD mask) {
   Lock lock(mutex_);
   if (closed_) return ERROR_INVALID_HANDLE;
   mask_ = mask;
@@ -306,7 +319,7 @@ DWORD SerialDriver::SetCommMask(DWORD mask) {
   return ERROR_SUCCESS;
 }
 
-DWORD SerialDriver::WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) {
+device::DeviceError SerialDriver::WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) {
   if (!mask) return ERROR_INVALID_PARAMETER;
   Lock lock(mutex_);
   if (closed_) return ERROR_INVALID_HANDLE;
@@ -343,7 +356,8 @@ void SerialDriver::Raise(DWORD events) {
 
 // --- Reading ---
 
-DWORD SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) {
+device::DeviceError SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* read,
+                                           OVERLAPPED* overlapped) {
   if (count > 0 && !buffer) return ERROR_INVALID_PARAMETER;
   Lock lock(mutex_);
   if (closed_) return ERROR_INVALID_HANDLE;
@@ -364,7 +378,6 @@ DWORD SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* read, OVERLAPPED*
 bool SerialDriver::RoomAppeared() {
   if (!inputBlocked_ || input_.size() >= inSize_) return false;
   inputBlocked_ = false;
-  moreInputComing_ = true;
   return true;
 }
 
@@ -449,7 +462,6 @@ std::size_t SerialDriver::ReceiveRoom() {
 void SerialDriver::Receive(std::span<const BYTE> bytes) {
   Lock lock(mutex_);
   if (closed_) return;
-  moreInputComing_ = false;
   DWORD events = 0;
   const DriverTime now = Now();
   for (BYTE byte : bytes)
@@ -499,8 +511,8 @@ void SerialDriver::SetModemStatus(DWORD status) {
 
 // --- Writing ---
 
-DWORD SerialDriver::WriteFile(const void* buffer, DWORD count, DWORD* written,
-                              OVERLAPPED* overlapped) {
+device::DeviceError SerialDriver::WriteFile(const void* buffer, DWORD count, DWORD* written,
+                                            OVERLAPPED* overlapped) {
   if (count > 0 && !buffer) return ERROR_INVALID_PARAMETER;
   Lock lock(mutex_);
   if (closed_) return ERROR_INVALID_HANDLE;
@@ -546,13 +558,10 @@ DWORD SerialDriver::StartWrite(const BYTE* buffer, DWORD count, DWORD* written,
 }
 
 // Nothing is queued: the line may take the bytes at once, from this thread.
-// Bytes waiting in our input queue, or held in the line for room, mean more
-// requests, and so more replies, are on their way; those replies are left to
-// the queue, whose drain sends many in one go. ERROR_IO_PENDING: `taken`
-// bytes went out and the rest is to be queued.
+// ERROR_IO_PENDING: `taken` bytes went out and the rest is to be queued.
 DWORD SerialDriver::WriteDirectly(const BYTE* buffer, DWORD count, DWORD* written,
                                   OVERLAPPED* overlapped, DWORD& taken) {
-  if (!wire_ || closing_ || !input_.empty() || moreInputComing_) return ERROR_IO_PENDING;
+  if (!wire_ || closing_) return ERROR_IO_PENDING;
   taken = static_cast<DWORD>(wire_->WriteNow({buffer, count}));
   if (taken < count) return ERROR_IO_PENDING;
   const DWORD status = FinishStart(overlapped, ERROR_SUCCESS, count, written);
@@ -624,7 +633,7 @@ void SerialDriver::EndEverything(DWORD status) {
   }
 }
 
-DWORD SerialDriver::PurgeComm(DWORD flags) {
+device::DeviceError SerialDriver::PurgeComm(DWORD flags) {
   if (flags & ~kPurgeFlags) return ERROR_INVALID_PARAMETER;
   bool queued = false;
   bool room = false;
@@ -646,7 +655,7 @@ DWORD SerialDriver::PurgeComm(DWORD flags) {
   return ERROR_SUCCESS;
 }
 
-DWORD SerialDriver::ClearCommError(DWORD* errors, COMSTAT* stat) {
+device::DeviceError SerialDriver::ClearCommError(DWORD* errors, COMSTAT* stat) {
   Lock lock(mutex_);
   if (closed_) return ERROR_INVALID_HANDLE;
   if (errors) *errors = errors_;
@@ -662,14 +671,16 @@ DWORD SerialDriver::ClearCommError(DWORD* errors, COMSTAT* stat) {
   return ERROR_SUCCESS;
 }
 
-DWORD SerialDriver::GetCommModemStatus(DWORD* status) {
+device::DeviceError SerialDriver::GetCommModemStatus(DWORD* status) {
   if (!status) return ERROR_INVALID_PARAMETER;
   {
     Lock lock(mutex_);
     if (closed_) return ERROR_INVALID_HANDLE;
   }
   if (wire_) {
-    if (const DWORD failed = wire_->RefreshModemStatus(); failed != ERROR_SUCCESS) return failed;
+    if (const device::DeviceError failed = wire_->RefreshModemStatus(); failed != ERROR_SUCCESS) {
+      return failed;
+    }
   }
   Lock lock(mutex_);
   *status = modem_;

@@ -88,7 +88,7 @@ class Wire {
   // Puts the line into the state of `dcb` (rate, framing, flow control, DTR
   // and RTS). The driver has already refused what no serial line can do (see
   // ValidateDcb); return ERROR_INVALID_PARAMETER for what this line cannot.
-  virtual DWORD ApplyState(const device::DCB& dcb) = 0;
+  virtual device::DeviceError ApplyState(const device::DCB& dcb) = 0;
   // Bytes are waiting in the output queue: wake the thread that drains them.
   // May be called after Close; must then do nothing.
   virtual void OutputReady() = 0;
@@ -105,16 +105,14 @@ class Wire {
   virtual std::size_t WriteNow(std::span<const BYTE> /*bytes*/) { return 0; }
   // PurgeComm's PURGE_TXCLEAR / PURGE_RXCLEAR bits: also drop what the line
   // itself still holds (tcflush). The driver's queues are already cleared.
-  virtual DWORD Purge(DWORD /*flags*/) { return device::ERROR_SUCCESS; }
+  virtual device::DeviceError Purge(DWORD /*flags*/) { return device::ERROR_SUCCESS; }
   // Called by GetCommModemStatus before it reads the status: a line without
   // change notification may push its current levels here.
-  virtual DWORD RefreshModemStatus() { return device::ERROR_SUCCESS; }
+  virtual device::DeviceError RefreshModemStatus() { return device::ERROR_SUCCESS; }
   // Stops the backend's threads and releases the line; see the contract above.
-  virtual DWORD Close() = 0;
+  virtual device::DeviceError Close() = 0;
   // See device::SerialDevice::ClientPath.
   virtual std::string ClientPath() const { return {}; }
-  // See device::SerialDevice::SetNoticeSink.
-  virtual void SetNoticeSink(device::NoticeSink /*sink*/) {}
 };
 
 // ERROR_SUCCESS, or ERROR_INVALID_PARAMETER for a DCB no serial line accepts:
@@ -140,22 +138,24 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   void AttachWire(std::unique_ptr<Wire> wire);
 
   // --- device::SerialDevice ---
-  DWORD SetupComm(DWORD inQueue, DWORD outQueue) override;
-  DWORD SetCommState(const device::DCB& dcb) override;
-  DWORD GetCommState(device::DCB& dcb) override;
-  DWORD SetCommTimeouts(const device::COMMTIMEOUTS& timeouts) override;
-  DWORD SetCommMask(DWORD mask) override;
-  DWORD WaitCommEvent(DWORD* mask, device::OVERLAPPED* overlapped) override;
-  DWORD ReadFile(void* buffer, DWORD count, DWORD* read, device::OVERLAPPED* overlapped) override;
-  DWORD WriteFile(const void* buffer, DWORD count, DWORD* written,
-                  device::OVERLAPPED* overlapped) override;
-  DWORD GetOverlappedResult(device::OVERLAPPED* overlapped, DWORD* transferred, bool wait) override;
-  DWORD PurgeComm(DWORD flags) override;
-  DWORD ClearCommError(DWORD* errors, device::COMSTAT* stat) override;
-  DWORD GetCommModemStatus(DWORD* status) override;
-  DWORD CloseHandle() override;
+  device::DeviceError SetupComm(DWORD inQueue, DWORD outQueue) override;
+  device::DeviceError SetCommState(const device::DCB& dcb) override;
+  device::DeviceError GetCommState(device::DCB& dcb) override;
+  device::DeviceError SetCommTimeouts(const device::COMMTIMEOUTS& timeouts) override;
+  device::DeviceError SetCommMask(DWORD mask) override;
+  device::DeviceError WaitCommEvent(DWORD* mask, device::OVERLAPPED* overlapped) override;
+  device::DeviceError ReadFile(void* buffer, DWORD count, DWORD* read,
+                               device::OVERLAPPED* overlapped) override;
+  device::DeviceError WriteFile(const void* buffer, DWORD count, DWORD* written,
+                                device::OVERLAPPED* overlapped) override;
+  device::DeviceError GetOverlappedResult(device::OVERLAPPED* overlapped, DWORD* transferred,
+                                          bool wait) override;
+  device::DeviceError PurgeComm(DWORD flags) override;
+  device::DeviceError ClearCommError(DWORD* errors, device::COMSTAT* stat) override;
+  device::DeviceError GetCommModemStatus(DWORD* status) override;
+  device::DeviceError CloseHandle() override;
   std::string ClientPath() const override;
-  void SetNoticeSink(device::NoticeSink sink) override;
+  void SetNoticeHandler(device::NoticeHandler handler) override;
 
   // --- The far side, for the backend ---
   // How many bytes Receive takes now without dropping any. After it returned
@@ -177,6 +177,10 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   std::size_t OutputQueued() const;
   void HangUp();
   void Reconnect();
+  // Hands a notice to the subscribed handler, if any (see
+  // SerialDevice::SetNoticeHandler). Call without holding the driver's
+  // locks, from the backend's own thread, and never after Wire::Close.
+  void Notify(const device::DeviceNotice& notice);
   // The state the line was last set to.
   device::DCB State() const;
 
@@ -234,6 +238,13 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   std::shared_ptr<ManualClock> clock_;
   std::unique_ptr<Wire> wire_;
 
+  // Held across a whole SetCommState, so that what the line runs with and
+  // what GetCommState reports are set in one step. Taken before mutex_, and
+  // never by the backend.
+  std::mutex stateMutex_;
+  std::mutex noticeMutex_;  // guards noticeHandler_; held while it runs
+  device::NoticeHandler noticeHandler_;
+
   mutable std::mutex mutex_;
   std::condition_variable done_;   // an overlapped operation completed
   std::condition_variable timer_;  // the nearest deadline moved earlier
@@ -254,8 +265,7 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   DWORD history_ = 0;  // masked events since the last wait completed
   DWORD errors_ = 0;   // the ClearCommError error word
   DWORD modem_ = 0;
-  bool inputBlocked_ = false;     // ReceiveRoom found no room; InputRoom is owed
-  bool moreInputComing_ = false;  // the line held bytes back; none came since
+  bool inputBlocked_ = false;  // ReceiveRoom found no room; InputRoom is owed
   bool hungUp_ = false;
   bool closing_ = false;  // a CloseHandle is in progress
   bool closed_ = false;

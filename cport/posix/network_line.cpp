@@ -13,7 +13,7 @@
 #include <cerrno>
 
 #include "cport/detail/device_openers.h"
-#include "cport/detail/system_error.h"
+#include "cport/posix/system_error.h"
 
 namespace cport::detail {
 
@@ -32,25 +32,20 @@ constexpr std::size_t kMaxPendingToClient = 64 * 1024;
 // Reads per wake-up before output gets its turn again.
 constexpr int kReadsPerWake = 16;
 
-DWORD Failure(DWORD code, int err) {
-  NoteErrnoReason(code, err);
-  return code;
-}
-
-DWORD ListenFailure(int err) {
+device::DeviceError ListenFailure(int err) {
   switch (err) {
     case EADDRINUSE:
     case EACCES:
-      return Failure(device::ERROR_ACCESS_DENIED, err);
+      return {device::ERROR_ACCESS_DENIED, err};
     case EADDRNOTAVAIL:
-      return Failure(device::ERROR_FILE_NOT_FOUND, err);
+      return {device::ERROR_FILE_NOT_FOUND, err};
     default:
-      return Failure(ErrorFromErrno(err), err);
+      return ErrorFromErrno(err);
   }
 }
 
 // Binds the first address of `name` that takes a listening socket.
-DWORD Listen(NetworkPortName& name, UniqueFd& listener) {
+device::DeviceError Listen(NetworkPortName& name, UniqueFd& listener) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -117,17 +112,19 @@ ComPortSettings SettingsOf(const DCB& dcb) {
 
 }  // namespace
 
-DWORD NetworkLine::Create(SerialDriver& driver, const NetworkPortName& name,
-                          std::shared_ptr<NetworkLineCounters> counters,
-                          std::unique_ptr<NetworkLine>& line) {
+device::DeviceError NetworkLine::Create(SerialDriver& driver, const NetworkPortName& name,
+                                        std::shared_ptr<NetworkLineCounters> counters,
+                                        std::unique_ptr<NetworkLine>& line) {
   NetworkPortName bound = name;
   UniqueFd listener;
-  if (const DWORD result = Listen(bound, listener); result != ERROR_SUCCESS) return result;
+  if (const device::DeviceError result = Listen(bound, listener); result != ERROR_SUCCESS) {
+    return result;
+  }
   line = std::make_unique<NetworkLine>(Passkey{}, std::move(listener), std::move(bound), driver,
                                        std::move(counters));
   if (!line->wake_.Valid()) {
     line.reset();
-    return Failure(ErrorFromErrno(errno), errno);
+    return ErrorFromErrno(errno);
   }
   return ERROR_SUCCESS;
 }
@@ -156,7 +153,7 @@ void NetworkLine::Wake() {
   [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
 }
 
-DWORD NetworkLine::ApplyState(const DCB& dcb) {
+device::DeviceError NetworkLine::ApplyState(const DCB& dcb) {
   const DWORD dtr = (dcb.Flags >> device::DCB_fDtrControlShift) & 3;
   const DWORD rts = (dcb.Flags >> device::DCB_fRtsControlShift) & 3;
   deviceModem_ =
@@ -167,27 +164,17 @@ DWORD NetworkLine::ApplyState(const DCB& dcb) {
   return ERROR_SUCCESS;
 }
 
-void NetworkLine::SetNoticeSink(device::NoticeSink sink) {
-  const std::lock_guard lock(mutex_);
-  notice_ = std::move(sink);
-}
-
 void NetworkLine::Notice(const std::string& text) {
-  device::NoticeSink sink;
-  {
-    const std::lock_guard lock(mutex_);
-    sink = notice_;
-  }
-  if (sink) sink(text);
+  driver_.Notify({device::DeviceNotice::Kind::Text, 0, text});
 }
 
-DWORD NetworkLine::Purge(DWORD /*flags*/) {
+device::DeviceError NetworkLine::Purge(DWORD /*flags*/) {
   // Bytes from the client are handed to the driver as they are read, and
   // what waits for the client is whole telnet commands: nothing of ours to drop.
   return ERROR_SUCCESS;
 }
 
-DWORD NetworkLine::Close() {
+device::DeviceError NetworkLine::Close() {
   if (thread_.joinable()) {
     stop_ = true;
     Wake();
@@ -478,14 +465,15 @@ void NetworkLine::OnFlowSuspended(bool suspended) {
 
 // --- Opening
 
-DWORD OpenNetworkDevice(const std::string& name, std::unique_ptr<device::SerialDevice>& device,
-                        std::shared_ptr<NetworkLineCounters>& counters) {
+device::DeviceError OpenNetworkDevice(const std::string& name,
+                                      std::unique_ptr<device::SerialDevice>& device,
+                                      std::shared_ptr<NetworkLineCounters>& counters) {
   const std::optional<NetworkPortName> parsed = ParseNetworkPortName(name);
   if (!parsed) return device::ERROR_FILE_NOT_FOUND;
   auto shared = std::make_shared<NetworkLineCounters>();
   auto driver = std::make_unique<SerialDriver>();
   std::unique_ptr<NetworkLine> line;
-  if (const DWORD result = NetworkLine::Create(*driver, *parsed, shared, line);
+  if (const device::DeviceError result = NetworkLine::Create(*driver, *parsed, shared, line);
       result != ERROR_SUCCESS) {
     return result;
   }
@@ -497,7 +485,8 @@ DWORD OpenNetworkDevice(const std::string& name, std::unique_ptr<device::SerialD
   return ERROR_SUCCESS;
 }
 
-DWORD OpenNetworkDevice(const std::string& name, std::unique_ptr<device::SerialDevice>& device) {
+device::DeviceError OpenNetworkDevice(const std::string& name,
+                                      std::unique_ptr<device::SerialDevice>& device) {
   std::shared_ptr<NetworkLineCounters> counters;
   return OpenNetworkDevice(name, device, counters);
 }

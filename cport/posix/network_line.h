@@ -41,10 +41,10 @@
 #include <thread>
 #include <vector>
 
-#include "cport/detail/posix_fd.h"
 #include "cport/detail/rfc2217_session.h"
 #include "cport/detail/serial_driver.h"
 #include "cport/network_port_name.h"
+#include "cport/posix/posix_fd.h"
 
 namespace cport::detail {
 
@@ -62,23 +62,22 @@ class NetworkLine final : public Wire, private Rfc2217Host {
  public:
   // Binds and listens; returns the system error (2 for a host that names no
   // local address, 5 for an address in use), or ERROR_SUCCESS and sets `line`.
-  static DWORD Create(SerialDriver& driver, const NetworkPortName& name,
-                      std::shared_ptr<NetworkLineCounters> counters,
-                      std::unique_ptr<NetworkLine>& line);
+  static device::DeviceError Create(SerialDriver& driver, const NetworkPortName& name,
+                                    std::shared_ptr<NetworkLineCounters> counters,
+                                    std::unique_ptr<NetworkLine>& line);
   ~NetworkLine() override;
 
   void Start();
 
-  DWORD ApplyState(const device::DCB& dcb) override;
+  device::DeviceError ApplyState(const device::DCB& dcb) override;
   void OutputReady() override { Wake(); }
   void InputRoom() override { Wake(); }
   std::size_t WriteNow(std::span<const BYTE> bytes) override;
-  DWORD Purge(DWORD flags) override;
-  DWORD Close() override;
+  device::DeviceError Purge(DWORD flags) override;
+  device::DeviceError Close() override;
   // The client's URL: "socket://HOST:PORT" or "rfc2217://HOST:PORT", with
   // the port the system picked for port 0.
   std::string ClientPath() const override { return url_; }
-  void SetNoticeSink(device::NoticeSink sink) override;
 
  private:
   struct Passkey {};
@@ -129,7 +128,6 @@ class NetworkLine final : public Wire, private Rfc2217Host {
   std::vector<BYTE> toClient_;
   std::size_t sentOfPending_ = 0;
   bool suspended_ = false;  // the client asked us to hold its data
-  device::NoticeSink notice_;
 
   // I/O thread only.
   std::optional<Rfc2217Session> session_;
@@ -138,7 +136,8 @@ class NetworkLine final : public Wire, private Rfc2217Host {
 };
 
 // Opens a network port by its port name and hands back its counters too.
-DWORD OpenNetworkDevice(const std::string& name, std::unique_ptr<device::SerialDevice>& device,
-                        std::shared_ptr<NetworkLineCounters>& counters);
+device::DeviceError OpenNetworkDevice(const std::string& name,
+                                      std::unique_ptr<device::SerialDevice>& device,
+                                      std::shared_ptr<NetworkLineCounters>& counters);
 
 }  // namespace cport::detail

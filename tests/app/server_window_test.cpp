@@ -184,6 +184,25 @@ TEST_F(ServerWindow, OpenFailureGoesToTheCallerWithoutBoxOrLogLine) {
   EXPECT_THAT(view.errorBoxes, IsEmpty());
 }
 
+TEST_F(ServerWindow, OpenFailureNamesTheDeviceAndTheSystemsReason) {
+  window.FormCreate();
+  const std::string missing = (dir.Path() / "no-such-tty").string();
+  window.cbComPortNrChange(-1, missing);
+  window.cbBaudRateChange(0, "9600");
+  try {
+    window.btOpenPortClick();
+    FAIL() << "no error";
+  } catch (const cport::EComPort& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Unable to open com port (Error: 2): " + missing + ": No such file or directory");
+    EXPECT_EQ(error.SystemErrorCode(), 2);
+  }
+}
+
+TEST(OutputLostLine, SaysHowManyBytesTheClientDidNotRead) {
+  EXPECT_EQ(OutputLostLine(123), "output lost: 123 bytes the client did not read");
+}
+
 TEST_F(ServerWindow, ClosingAClosedPortLogsOnlyTheClose) {
   window.FormCreate();
   view.AddLogLine("earlier");

@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "cport/detail/device_openers.h"
-#include "cport/detail/posix_fd.h"
 #include "cport/detail/serial_driver.h"
+#include "cport/posix/posix_fd.h"
+#include "cport/posix/serial_device_virtual.h"
 #include "cport/serial_device.h"
 #include "cport/serial_device_memory.h"
-#include "cport/serial_device_virtual.h"
 
 namespace cport::detail {
 namespace {
@@ -106,10 +106,8 @@ class VirtualEnd final : public FarEnd {
     client_ = UniqueFd(::open(device->ClientPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     EXPECT_TRUE(client_.Valid());
     // The attach flushes stale output; wait for it before anything is sent.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWait);
-    while (counters_->attaches == 0 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
+    EXPECT_TRUE(counters_->WaitFor([this] { return counters_->attaches > 0; },
+                                   std::chrono::milliseconds(kWait)));
     return result;
   }
   void Send(const std::string& bytes) override { WriteFd(client_.Get(), bytes); }

@@ -11,15 +11,14 @@
 
 #include <array>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "cport/detail/device_openers.h"
-#include "cport/detail/posix_fd.h"
+#include "cport/posix/posix_fd.h"
+#include "cport/posix/serial_device_virtual.h"
 #include "cport/serial_device.h"
-#include "cport/serial_device_virtual.h"
 
 namespace cport::detail {
 namespace {
@@ -28,14 +27,7 @@ using namespace cport::device;
 
 constexpr COMMTIMEOUTS kPatient{0, 0, 10000, 0, 10000};
 
-bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+constexpr std::chrono::seconds kGenerous(20);  // a deadline only a fault reaches
 
 std::string Pattern(std::size_t size) {
   std::string pattern(size, '\0');
@@ -85,7 +77,7 @@ class LineFlow : public ::testing::TestWithParam<Line> {
       ASSERT_EQ(OpenVirtualDevice(device_, counters), ERROR_SUCCESS);
       client_ = UniqueFd(::open(device_->ClientPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
       // The attach flushes what was written for nobody: wait for it first.
-      ASSERT_TRUE(Eventually([&] { return counters->attaches > 0; }));
+      ASSERT_TRUE(counters->WaitFor([&] { return counters->attaches > 0; }, kGenerous));
       // Without output flow control a virtual line drops what its client
       // does not take; with it, writes wait as they do on a tty.
       dcb.Flags |= DCB_fOutxCtsFlow;
@@ -117,6 +109,22 @@ class LineFlow : public ::testing::TestWithParam<Line> {
     return stat;
   }
 
+  // Waits, woken by each received-byte event, until `inQueue` bytes wait.
+  bool InputQueueReaches(DWORD inQueue) {
+    EXPECT_EQ(device_->SetCommMask(EV_RXCHAR), ERROR_SUCCESS);
+    OVERLAPPED wait{.hEvent = platform::CreateEvent(true, false)};
+    while (Status().cbInQue < inQueue) {
+      DWORD mask = 0;
+      const DWORD started = device_->WaitCommEvent(&mask, &wait);
+      if (started == ERROR_IO_PENDING &&
+          platform::WaitForSingleObject(wait.hEvent, 20000) != platform::WAIT_OBJECT_0) {
+        return false;
+      }
+      if (started != ERROR_IO_PENDING && started != ERROR_SUCCESS) return false;
+    }
+    return device_->SetCommMask(0) == ERROR_SUCCESS;
+  }
+
   std::unique_ptr<SerialDevice> device_;
   UniqueFd client_;
   DWORD errors_ = 0;
@@ -129,7 +137,7 @@ TEST_P(LineFlow, FastSenderLosesNothingWhileTheInputQueueIsFull) {
   bool allWritten = false;
   std::thread sender([&] { allWritten = WriteClient(client_.Get(), sent); });
   // The queue fills before anything is read, so the rest must wait in the tty.
-  EXPECT_TRUE(Eventually([&] { return Status().cbInQue == kQueue; }));
+  EXPECT_TRUE(InputQueueReaches(kQueue));
   std::string received;
   while (received.size() < sent.size()) {
     std::array<char, 97> piece;

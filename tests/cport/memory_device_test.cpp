@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <thread>
 
-#include "cport/detail/system_error.h"
+#include "cport/posix/system_error.h"
 
 namespace cport::device {
 namespace {
@@ -300,16 +300,38 @@ TEST(SystemErrorMessage, NamesTheCodesTheComponentReports) {
   EXPECT_EQ(SystemErrorMessage(4242), "System error 4242.");
 }
 
-TEST(SystemErrorMessage, AddsThePosixReasonForTheSameCodeInTheSameThread) {
-  EXPECT_EQ(detail::ErrorFromErrno(EBUSY), ERROR_ACCESS_DENIED);
-  EXPECT_THAT(SystemErrorMessage(ERROR_ACCESS_DENIED), HasSubstr("(Device or resource busy)"));
-  EXPECT_EQ(SystemErrorMessage(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.");
-  std::string other;
-  std::thread([&] { other = SystemErrorMessage(ERROR_ACCESS_DENIED); }).join();
-  EXPECT_EQ(other, "Access is denied.");
-  EXPECT_EQ(detail::ErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(detail::ErrorFromErrno(EIO), ERROR_DEVICE_NOT_CONNECTED);
-  EXPECT_EQ(detail::ErrorFromErrno(EMFILE), ERROR_GEN_FAILURE);
+TEST(SystemErrorMessage, AddsThePosixReasonTheFailureCarries) {
+  const DeviceError busy = detail::ErrorFromErrno(EBUSY);
+  EXPECT_EQ(busy.code, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(busy.posixErrno, EBUSY);
+  EXPECT_EQ(SystemErrorMessage(busy), "Access is denied. (Device or resource busy)");
+  EXPECT_EQ(SystemReason(busy), "Device or resource busy");
+  // The bare number has no reason, whatever failed before it.
+  EXPECT_EQ(SystemErrorMessage(ERROR_ACCESS_DENIED), "Access is denied.");
+  EXPECT_EQ(SystemReason(ERROR_ACCESS_DENIED), "Access is denied.");
+  EXPECT_EQ(SystemReason(detail::ErrorFromErrno(ENOTTY)), "not a serial device");
+  EXPECT_EQ(detail::ErrorFromErrno(ENOENT).code, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(detail::ErrorFromErrno(EIO).code, ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_EQ(detail::ErrorFromErrno(EMFILE).code, ERROR_GEN_FAILURE);
+}
+
+TEST(CreateFileA, FailuresCarryTheirPosixReason) {
+  std::unique_ptr<SerialDevice> device;
+  const DeviceError missing = CreateFileA("\\\\.\\/dev/quillane-no-such-tty", device);
+  EXPECT_EQ(missing.code, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(missing.posixErrno, ENOENT);
+  const DeviceError notSerial = CreateFileA("\\\\.\\/dev/null", device);
+  EXPECT_EQ(notSerial.code, ERROR_GEN_FAILURE);
+  EXPECT_EQ(SystemReason(notSerial), "not a serial device");
+  EXPECT_EQ(CreateFileA("\\\\.\\NOPE", device).posixErrno, ENOENT);
+  EXPECT_FALSE(device);
+}
+
+TEST(DevicePathOf, NamesTheDeviceAPortNameOpens) {
+  EXPECT_EQ(DevicePathOf("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(DevicePathOf("com12"), "/dev/ttyS11");
+  EXPECT_EQ(DevicePathOf("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(DevicePathOf("virtual"), "virtual");
 }
 
 }  // namespace

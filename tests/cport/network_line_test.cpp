@@ -30,10 +30,10 @@ constexpr int kPatienceMs = 10000;
 // The notices a device reported, waited for with a generous deadline.
 class Notices {
  public:
-  NoticeSink Sink() {
-    return [this](const std::string& text) {
+  NoticeHandler Handler() {
+    return [this](const DeviceNotice& notice) {
       const std::lock_guard lock(mutex_);
-      texts_.push_back(text);
+      texts_.push_back(notice.text);
       changed_.notify_all();
     };
   }
@@ -109,7 +109,7 @@ class NetworkDevice : public testing::Test {
  protected:
   void Open(const std::string& name) {
     ASSERT_EQ(OpenNetworkDevice(name, device_, counters_), ERROR_SUCCESS);
-    device_->SetNoticeSink(notices_.Sink());
+    device_->SetNoticeHandler(notices_.Handler());
     ASSERT_EQ(device_->SetCommTimeouts(kPatient), ERROR_SUCCESS);
     port_ = PortOf(device_->ClientPath());
   }

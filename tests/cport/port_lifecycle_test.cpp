@@ -2,6 +2,7 @@
 // in their order, the notifications in theirs, and every failure path.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 
 #include "cport/CPort.h"
@@ -185,6 +186,33 @@ TEST_F(Lifecycle, AbsorbedOpenFailureStopsWithoutConfiguring) {
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(recorder.events, Strings{"BeforeOpen"});
   EXPECT_EQ(line.CallNames(), Strings{"CreateFileA"});
+}
+
+TEST_F(Lifecycle, DeviceFailureCarriesThePathAndReasonBesideTheMessage) {
+  line.FailNext("CreateFileA", device::DeviceError(device::ERROR_ACCESS_DENIED, EBUSY));
+  try {
+    port.OpenPort();
+    FAIL() << "no error";
+  } catch (const EComPort& error) {
+    EXPECT_STREQ(error.what(), "Unable to open com port (Error: 5)");
+    EXPECT_EQ(error.Detail(), line.Name() + ": Device or resource busy");
+    EXPECT_EQ(DescribeFailure(error),
+              "Unable to open com port (Error: 5): " + line.Name() + ": Device or resource busy");
+  }
+  // The next failure of the same number has no reason of its own.
+  line.FailNext("CreateFileA", device::ERROR_ACCESS_DENIED);
+  try {
+    port.OpenPort();
+    FAIL() << "no error";
+  } catch (const EComPort& error) {
+    EXPECT_EQ(error.Detail(), line.Name() + ": Access is denied.");
+  }
+  std::string winMessage;
+  port.SetOnException([&](TCustomComPort&, TComExceptions, const std::string&, std::int64_t,
+                          const std::string& message) { winMessage = message; });
+  line.FailNext("CreateFileA", device::DeviceError(device::ERROR_ACCESS_DENIED, EBUSY));
+  port.OpenPort();
+  EXPECT_EQ(winMessage, "Systemfehler.  Code: 5.\r\nAccess is denied. (Device or resource busy)");
 }
 
 struct ConfigureFailure {

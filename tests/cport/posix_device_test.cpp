@@ -12,10 +12,10 @@
 #include <string>
 
 #include "cport/detail/device_openers.h"
-#include "cport/detail/posix_fd.h"
-#include "cport/detail/termios2_rate.h"
+#include "cport/posix/posix_fd.h"
+#include "cport/posix/serial_device_posix.h"
+#include "cport/posix/termios2_rate.h"
 #include "cport/serial_device.h"
-#include "cport/serial_device_posix.h"
 #include "tests/support/line_io_posix.h"
 
 namespace cport::detail {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -468,7 +470,7 @@ class RecordingWire final : public Wire {
   int outputReady = 0;
   int inputRoom = 0;
 
-  DWORD ApplyState(const DCB&) override { return ERROR_SUCCESS; }
+  DeviceError ApplyState(const DCB&) override { return ERROR_SUCCESS; }
   void OutputReady() override { ++outputReady; }
   void InputRoom() override { ++inputRoom; }
   std::size_t WriteNow(std::span<const BYTE> bytes) override {
@@ -476,7 +478,7 @@ class RecordingWire final : public Wire {
     sent.append(reinterpret_cast<const char*>(bytes.data()), n);
     return n;
   }
-  DWORD Close() override { return ERROR_SUCCESS; }
+  DeviceError Close() override { return ERROR_SUCCESS; }
 };
 
 class DriverOnLine : public DriverTest {
@@ -552,13 +554,13 @@ TEST_F(DriverOnLine, RestOfAShortDirectWriteAndLaterWritesKeepTheirOrder) {
   EXPECT_EQ(wait.mask, EV_TXEMPTY);
 }
 
-TEST_F(DriverOnLine, RepliesQueueWhileRequestsAreStillWaiting) {
+TEST_F(DriverOnLine, WritesGoStraightToTheLineWhateverInputWaits) {
   Receive("next");
   Transfer write;
   ASSERT_EQ(StartWrite(write, "ok"), ERROR_SUCCESS);
-  EXPECT_EQ(wire_->sent, "");
-  EXPECT_EQ(Output(), "ok");
-  EXPECT_EQ(wire_->outputReady, 1);
+  EXPECT_EQ(wire_->sent, "ok");
+  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(wire_->outputReady, 0);
 }
 
 TEST_F(DriverOnLine, LineTakingNothingLeavesTheWriteToTheQueue) {
@@ -574,6 +576,73 @@ TEST_F(DriverOnLine, LineTakingNothingLeavesTheWriteToTheQueue) {
 }
 
 // --- Real time and threads ---
+
+// A line that remembers the last state it was put into. Setting `slow`
+// lets another settings call finish first, if the driver lets it.
+class StateRecordingWire final : public Wire {
+ public:
+  explicit StateRecordingWire(DWORD slowRate) : slowRate_(slowRate) {}
+
+  DeviceError ApplyState(const DCB& dcb) override {
+    std::unique_lock lock(mutex_);
+    line_ = dcb;
+    if (dcb.BaudRate == slowRate_) {
+      slowEntered_ = true;
+      changed_.notify_all();
+      // Bounded: with one-step settings calls the other call cannot finish
+      // while this one runs, and the wait ends at its limit.
+      changed_.wait_for(lock, std::chrono::milliseconds(200), [this] { return otherFinished_; });
+    }
+    return ERROR_SUCCESS;
+  }
+  void OutputReady() override {}
+  DeviceError Close() override { return ERROR_SUCCESS; }
+
+  void OtherFinished() {
+    const std::lock_guard lock(mutex_);
+    otherFinished_ = true;
+    changed_.notify_all();
+  }
+  void WaitUntilSlowEntered() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return slowEntered_; });
+  }
+  DCB Line() const {
+    const std::lock_guard lock(mutex_);
+    return line_;
+  }
+
+ private:
+  const DWORD slowRate_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool slowEntered_ = false;
+  bool otherFinished_ = false;
+  DCB line_;
+};
+
+TEST(DriverRealTime, TwoSettingsCallsAtOnceLeaveTheStoredBlockAsTheLineRuns) {
+  SerialDriver driver;
+  DCB slow = DefaultDcb();
+  slow.BaudRate = 1200;
+  DCB fast = DefaultDcb();
+  fast.BaudRate = 115200;
+  auto wire = std::make_unique<StateRecordingWire>(slow.BaudRate);
+  StateRecordingWire& line = *wire;
+  driver.AttachWire(std::move(wire));
+  std::thread first([&] { EXPECT_EQ(driver.SetCommState(slow), ERROR_SUCCESS); });
+  std::thread second([&] {
+    line.WaitUntilSlowEntered();  // the first call is inside the line
+    EXPECT_EQ(driver.SetCommState(fast), ERROR_SUCCESS);
+    line.OtherFinished();
+  });
+  first.join();
+  second.join();
+  DCB stored;
+  ASSERT_EQ(driver.GetCommState(stored), ERROR_SUCCESS);
+  EXPECT_EQ(stored, line.Line());
+  EXPECT_EQ(stored.BaudRate, fast.BaudRate) << "the later call is the one that stays";
+}
 
 TEST(DriverRealTime, TimerThreadEndsATimedRead) {
   SerialDriver driver;

@@ -1,4 +1,4 @@
-#include "cport/detail/termios_mapping.h"
+#include "cport/posix/termios_mapping.h"
 
 #include <gtest/gtest.h>
 

@@ -7,14 +7,17 @@
 
 #include <array>
 #include <chrono>
-#include <functional>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "cport/detail/posix_fd.h"
+#include "cport/posix/posix_fd.h"
+#include "cport/posix/serial_device_virtual.h"
 #include "cport/serial_device.h"
-#include "cport/serial_device_virtual.h"
+#include "platform/events.h"
 
 namespace cport::detail {
 namespace {
@@ -24,15 +27,7 @@ using namespace cport::device;
 constexpr COMMTIMEOUTS kPatient{0, 0, 10000, 0, 10000};
 constexpr COMMTIMEOUTS kImmediateReads{MAXDWORD, 0, 0, 0, 10000};
 
-// Waits for a condition another thread brings about, with a generous deadline.
-bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+constexpr std::chrono::seconds kGenerous(10);  // a deadline only a fault reaches
 
 std::string ReadClient(int fd, std::size_t count) {
   std::string got;
@@ -66,8 +61,25 @@ class VirtualDevice : public testing::Test {
     const std::uint64_t before = counters_->attaches;
     UniqueFd client(::open(device_->ClientPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     EXPECT_TRUE(client.Valid());
-    EXPECT_TRUE(Eventually([&] { return counters_->attaches > before; }));
+    EXPECT_TRUE(counters_->WaitFor([&] { return counters_->attaches > before; }, kGenerous));
     return client;
+  }
+
+  // Waits for the driver's output queue to run empty (EV_TXEMPTY).
+  bool OutputDrained() {
+    EXPECT_EQ(device_->SetCommMask(EV_TXEMPTY), ERROR_SUCCESS);
+    OVERLAPPED overlapped;
+    overlapped.hEvent = platform::CreateEvent(true, false);
+    while (OutputQueued() != 0) {
+      DWORD mask = 0;
+      const DWORD started = device_->WaitCommEvent(&mask, &overlapped);
+      if (started == ERROR_IO_PENDING &&
+          platform::WaitForSingleObject(overlapped.hEvent, 10000) != platform::WAIT_OBJECT_0) {
+        return false;
+      }
+      if (started != ERROR_IO_PENDING && started != ERROR_SUCCESS) return false;
+    }
+    return true;
   }
 
   DWORD Write(const std::string& bytes) {
@@ -136,8 +148,73 @@ TEST_F(VirtualDevice, ClientThatStopsReadingNeverStallsWrites) {
   for (int i = 0; i < 32; ++i) {
     ASSERT_EQ(Write(block), block.size()) << "write " << i << " stalled";
   }
-  EXPECT_TRUE(Eventually([&] { return OutputQueued() == 0; }));
+  EXPECT_TRUE(OutputDrained());
   EXPECT_GT(counters_->dropped.load(), 0u);
+}
+
+// Collects the device's notices for a test thread to wait on.
+class Notices {
+ public:
+  NoticeHandler Handler() {
+    return [this](const DeviceNotice& notice) {
+      const std::lock_guard lock(mutex_);
+      seen_.push_back(notice);
+      changed_.notify_all();
+    };
+  }
+  std::vector<DeviceNotice> WaitForOne() {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, kGenerous, [this] { return !seen_.empty(); });
+    return seen_;
+  }
+  std::vector<DeviceNotice> Seen() {
+    const std::lock_guard lock(mutex_);
+    return seen_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<DeviceNotice> seen_;
+};
+
+TEST_F(VirtualDevice, OutputLostToAStalledClientIsToldOnceWhenItReadsAgain) {
+  Notices notices;
+  device_->SetNoticeHandler(notices.Handler());
+  UniqueFd client = Attach();
+  const std::string block(64 * 1024, 'x');
+  for (int i = 0; i < 4; ++i)
+    ASSERT_EQ(Write(block), block.size());
+  ASSERT_TRUE(counters_->WaitFor([&] { return counters_->dropped > 0; }, kGenerous));
+  EXPECT_TRUE(OutputDrained());
+  EXPECT_TRUE(notices.Seen().empty()) << "told when the stall ends, not while it lasts";
+  // The client reads again: what it has is what was not lost.
+  const std::uint64_t lost = counters_->dropped;
+  const std::string kept = ReadClient(client.Get(), 4 * block.size() - lost);
+  EXPECT_EQ(kept.size() + lost, 4 * block.size());
+  const std::vector<DeviceNotice> told = notices.WaitForOne();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].kind, DeviceNotice::Kind::OutputLost);
+  EXPECT_EQ(told[0].bytes, lost);
+  EXPECT_EQ(Write("after"), 5u);
+  EXPECT_EQ(ReadClient(client.Get(), 5), "after");
+  EXPECT_EQ(notices.Seen().size(), 1u) << "once per stall";
+}
+
+TEST_F(VirtualDevice, OutputLostToAClientThatLeavesIsToldWhenItLeaves) {
+  Notices notices;
+  device_->SetNoticeHandler(notices.Handler());
+  {
+    UniqueFd client = Attach();
+    const std::string block(64 * 1024, 'x');
+    for (int i = 0; i < 4; ++i)
+      ASSERT_EQ(Write(block), block.size());
+    ASSERT_TRUE(counters_->WaitFor([&] { return counters_->dropped > 0; }, kGenerous));
+    EXPECT_TRUE(OutputDrained());
+  }
+  const std::vector<DeviceNotice> told = notices.WaitForOne();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].bytes, counters_->dropped.load());
 }
 
 TEST_F(VirtualDevice, AClientThatReadsBehindTheWriterLosesNothing) {
@@ -180,7 +257,7 @@ TEST_F(VirtualDevice, WithOutputFlowControlNothingIsDroppedAndWritesWaitForTheCl
 
 TEST_F(VirtualDevice, StaleOutputIsFlushedWhenAClientAttaches) {
   EXPECT_EQ(Write("stale"), 5u);
-  EXPECT_TRUE(Eventually([&] { return OutputQueued() == 0; }));
+  EXPECT_TRUE(OutputDrained());
   UniqueFd client = Attach();
   EXPECT_GE(counters_->staleFlushed.load(), 5u);
   EXPECT_EQ(Write("fresh"), 5u);
@@ -190,7 +267,7 @@ TEST_F(VirtualDevice, StaleOutputIsFlushedWhenAClientAttaches) {
 TEST_F(VirtualDevice, PurgeDropsWhatTheClientHasNotRead) {
   UniqueFd client = Attach();
   EXPECT_EQ(Write("old"), 3u);
-  EXPECT_TRUE(Eventually([&] { return OutputQueued() == 0; }));
+  EXPECT_TRUE(OutputDrained());
   ASSERT_EQ(device_->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR), ERROR_SUCCESS);
   EXPECT_EQ(Write("new"), 3u);
   EXPECT_EQ(ReadClient(client.Get(), 3), "new");

@@ -67,6 +67,21 @@ TEST_F(WithTempDir, PortThatDoesNotOpenEndsWithStatus1AndTheMessage) {
   EXPECT_THAT(run.err, HasSubstr("Unable to open com port (Error: 2)"));
 }
 
+TEST_F(WithTempDir, PortFailureNamesTheDeviceAndTheSystemsReason) {
+  const fs::path missing = dir / "no-such-tty";
+  const Outcome run = Quillane(
+      {"--headless", "--port", missing.string(), "--parameter-file", (dir / "p.ini").string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("error: Unable to open com port (Error: 2): " + missing.string() +
+                                 ": No such file or directory\n"));
+  const Outcome notSerial =
+      Quillane({"--headless", "--port", "/dev/null", "--parameter-file", (dir / "p.ini").string()});
+  EXPECT_EQ(notSerial.status, 1);
+  EXPECT_THAT(
+      notSerial.err,
+      HasSubstr("error: Unable to open com port (Error: 31): /dev/null: not a serial device"));
+}
+
 TEST_F(WithTempDir, LinkOntoSomethingElseIsRefusedAndLeftAlone) {
   const fs::path taken = dir / "taken";
   std::ofstream(taken) << "keep me";

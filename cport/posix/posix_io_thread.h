@@ -8,7 +8,9 @@
 // wait in the tty and its flow control holds the sender back, and nothing is
 // lost; the owner calls Wake when the driver reports room (Wire::InputRoom).
 // The driver's output queue is written out, with POLLOUT asked for only while
-// output waits for room. Where the driver keeps error
+// output waits for room. What one kind of line adds (a side descriptor to
+// watch, giving up on a far end that takes nothing) it says through its
+// LineHooks; the thread itself knows no kind of line. Where the driver keeps error
 // counters (TIOCGICOUNT), overruns, framing and parity errors and breaks are
 // reported from them. On a hang-up (POLLHUP, a read of 0, EIO) it tells the
 // driver once and stops watching the descriptor, so it cannot spin.
@@ -20,20 +22,46 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <thread>
 
 #include "cport/detail/parmrk_decoder.h"
-#include "cport/detail/posix_fd.h"
 #include "cport/detail/serial_driver.h"
+#include "cport/posix/posix_fd.h"
 
 namespace cport::detail {
 
 // What an I/O thread has done; readable from any thread, also after Stop.
 struct IoStats {
-  std::atomic<std::uint64_t> dropped{0};  // bytes the line could not take (drop mode)
   std::atomic<std::uint64_t> wakeups{0};  // times poll() returned: few while the line is quiet
+};
+
+// What a kind of line adds to its I/O thread. Every function runs on the I/O
+// thread; the defaults add nothing.
+class LineHooks {
+ public:
+  LineHooks() = default;
+  LineHooks(const LineHooks&) = delete;
+  LineHooks& operator=(const LineHooks&) = delete;
+  virtual ~LineHooks() = default;
+
+  // A further descriptor to watch (-1: none). When it is readable,
+  // OnSideReadable runs before any bytes read with it are delivered, so what
+  // it reports is served in the order it happened.
+  virtual int SideFd() const { return -1; }
+  virtual void OnSideReadable() {}
+  // While output waits for room on the line: how long to wait before
+  // OnNoRoomFor is called (milliseconds; -1 waits as long as it takes).
+  virtual int NoRoomLimitMs() const { return -1; }
+  virtual void OnNoRoomFor() {}
+  // Output found no room: true drops those `count` bytes instead of waiting.
+  virtual bool DropUnsent(std::size_t /*count*/) { return false; }
+  // The line took output bytes.
+  virtual void OnOutputTaken() {}
+  // True: watch the line for room even while no output waits, and call
+  // OnRoom when there is some (the far end has read).
+  virtual bool WatchForRoom() const { return false; }
+  virtual void OnRoom() {}
 };
 
 class PosixIoThread final : private ParmrkSink {
@@ -41,10 +69,8 @@ class PosixIoThread final : private ParmrkSink {
   struct Options {
     // Ask the tty for its error counters after every read.
     bool watchErrorCounters = false;
-    // A further descriptor to watch, and what to do when it is readable
-    // (runs on the I/O thread).
-    int extraFd = -1;
-    std::function<void()> onExtraReadable;
+    // The line's own additions; none when null. Must outlive the thread.
+    LineHooks* hooks = nullptr;
     // Where to count; a private one when empty.
     std::shared_ptr<IoStats> stats;
   };
@@ -62,11 +88,6 @@ class PosixIoThread final : private ParmrkSink {
 
   // The tty delivers PARMRK marks (parity checking is on).
   void SetParityMarks(bool on);
-  // What the line cannot take is dropped instead of waited for once the far
-  // end has taken nothing for a while (a virtual line without output flow
-  // control behaves like a wire whose reader has gone away); a reader that
-  // is merely behind is waited for, so it loses nothing.
-  void SetDropWhenFull(bool on) { dropWhenFull_ = on; }
   // Forget a half-received mark (after the input was purged).
   void ResetDecoder() { resetDecoder_ = true; }
 
@@ -80,7 +101,7 @@ class PosixIoThread final : private ParmrkSink {
   void Run();
   void ServeLine(short revents, bool roomForInput);
   bool ReadAvailable();
-  void ServeExtraIfReady();
+  void ServeSideIfReady();
   void Deliver(std::span<const BYTE> bytes, const Counters& delta);
   void Drain();
   void LostLine();
@@ -92,13 +113,13 @@ class PosixIoThread final : private ParmrkSink {
 
   const int fd_;
   SerialDriver& driver_;
+  LineHooks noHooks_;
   Options options_;
   UniqueFd wake_;
   std::thread thread_;
 
   std::atomic<bool> stop_{false};
   std::atomic<bool> parityMarks_{false};
-  std::atomic<bool> dropWhenFull_{false};
   std::atomic<bool> resetDecoder_{false};
 
   // Owned by the I/O thread.
@@ -108,7 +129,6 @@ class PosixIoThread final : private ParmrkSink {
   bool hungUp_ = false;
   bool endSeen_ = false;  // POLLHUP/POLLERR while the input was held back
   bool waitingForRoom_ = false;
-  bool readerStalled_ = false;  // drop mode: the far end stopped taking bytes
   bool haveCounters_ = false;
   Counters counters_;
 };

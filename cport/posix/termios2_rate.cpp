@@ -1,5 +1,5 @@
 // Only kernel headers here: <termios.h> would clash with <asm/termbits.h>.
-#include "cport/detail/termios2_rate.h"
+#include "cport/posix/termios2_rate.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

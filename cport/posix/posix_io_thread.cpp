@@ -1,4 +1,4 @@
-#include "cport/detail/posix_io_thread.h"
+#include "cport/posix/posix_io_thread.h"
 
 #include <linux/serial.h>
 #include <poll.h>
@@ -14,9 +14,6 @@ namespace cport::detail {
 namespace {
 
 constexpr std::size_t kChunk = 4096;
-// In drop mode, how long a full line may take nothing before its reader is
-// taken to have stopped reading. A reader that reads takes bytes long before.
-constexpr int kStalledReaderMs = 500;
 // Reads per wake-up before output gets its turn again.
 constexpr int kReadsPerWake = 16;
 
@@ -28,6 +25,7 @@ PosixIoThread::PosixIoThread(int fd, SerialDriver& driver, Options options)
       options_(std::move(options)),
       wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (!options_.stats) options_.stats = std::make_shared<IoStats>();
+  if (!options_.hooks) options_.hooks = &noHooks_;
 }
 
 PosixIoThread::~PosixIoThread() {
@@ -62,8 +60,9 @@ void PosixIoThread::Run() {
     // A full input queue leaves the bytes in the tty, whose buffer then holds
     // the sender back; the driver wakes us when a read makes room.
     const bool roomForInput = !hungUp_ && driver_.ReceiveRoom() > 0;
+    const bool askRoom = waitingForRoom_ || options_.hooks->WatchForRoom();
     const auto lineEvents =
-        static_cast<short>((roomForInput ? POLLIN : 0) | (waitingForRoom_ ? POLLOUT : 0));
+        static_cast<short>((roomForInput ? POLLIN : 0) | (askRoom ? POLLOUT : 0));
     std::array<pollfd, 3> fds{};
     nfds_t count = 0;
     fds[count++] = {wake_.Get(), POLLIN, 0};
@@ -71,22 +70,24 @@ void PosixIoThread::Run() {
     // A hang-up is reported whatever is asked for: once seen while the input
     // is held back, the line is left alone until there is room to read the rest.
     if (!hungUp_ && (lineEvents != 0 || !endSeen_)) fds[count++] = {fd_, lineEvents, 0};
-    const nfds_t extraIndex = count;
-    if (options_.extraFd >= 0) fds[count++] = {options_.extraFd, POLLIN, 0};
+    const nfds_t sideIndex = count;
+    const int sideFd = options_.hooks->SideFd();
+    if (sideFd >= 0) fds[count++] = {sideFd, POLLIN, 0};
 
-    // In drop mode a full line is waited for only so long (see Drain).
-    const bool timed = waitingForRoom_ && dropWhenFull_;
-    const int ready = ::poll(fds.data(), count, timed ? kStalledReaderMs : -1);
+    // A line may wait for room only so long (LineHooks::NoRoomLimitMs).
+    const int limit = waitingForRoom_ ? options_.hooks->NoRoomLimitMs() : -1;
+    const int ready = ::poll(fds.data(), count, limit);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return;  // cannot happen with valid descriptors; never spin
     }
     ++options_.stats->wakeups;
     // Output waits only after a wake-up (the driver queued some), room on the
-    // line, or a reader given up on; a read alone leaves nothing to send.
+    // line, or the end of a limited wait for room; a read alone leaves
+    // nothing to send.
     bool drain = fds[0].revents != 0;
-    if (ready == 0 && timed) {
-      readerStalled_ = true;
+    if (ready == 0 && limit >= 0) {
+      options_.hooks->OnNoRoomFor();
       waitingForRoom_ = false;
       drain = true;
     }
@@ -99,14 +100,13 @@ void PosixIoThread::Run() {
       decoding_ = parityMarks_;
       decoder_.Reset();
     }
-    // The extra descriptor first: a virtual port's client attaching flushes
-    // stale output, and that must happen before the client's first bytes are
-    // read, or the flush could take the reply to them.
-    if (options_.extraFd >= 0 && fds[extraIndex].revents != 0) {
-      options_.onExtraReadable();
+    // The side descriptor first: what it reports may have happened before
+    // the line's bytes were sent (see LineHooks::SideFd).
+    if (sideFd >= 0 && fds[sideIndex].revents != 0) {
+      options_.hooks->OnSideReadable();
       drain = true;
     }
-    if (lineIndex < extraIndex) {
+    if (lineIndex < sideIndex) {
       ServeLine(fds[lineIndex].revents, roomForInput);
       drain = drain || (fds[lineIndex].revents & POLLOUT) != 0;
     }
@@ -127,7 +127,10 @@ void PosixIoThread::ServeLine(short revents, bool roomForInput) {
   } else if (ended) {
     endSeen_ = true;
   }
-  if ((revents & POLLOUT) != 0) waitingForRoom_ = false;
+  if ((revents & POLLOUT) != 0) {
+    waitingForRoom_ = false;
+    options_.hooks->OnRoom();
+  }
 }
 
 // False when nothing was read and the line did not end. Reads no more than
@@ -140,11 +143,9 @@ bool PosixIoThread::ReadAvailable() {
     if (room == 0) return true;  // the rest waits in the tty
     const ssize_t got = ::read(fd_, buffer.data(), std::min(room, buffer.size()));
     if (got > 0) {
-      // Replies go out from the writer's thread too, so since the last poll
-      // a client may have been answered and left and the next one attached
-      // and written: its attach (which flushes stale output) is served
-      // before its bytes are delivered, as it happened before they were sent.
-      ServeExtraIfReady();
+      // Output goes out from the writer's thread too, so what the side
+      // descriptor reports since the last poll may precede these bytes.
+      ServeSideIfReady();
       Counters delta;
       if (haveCounters_) {
         Counters now;
@@ -210,20 +211,16 @@ void PosixIoThread::Drain() {
     if (queued == 0) return;
     const ssize_t written = ::write(fd_, buffer.data(), queued);
     if (written > 0) {
-      readerStalled_ = false;  // it reads again
+      options_.hooks->OnOutputTaken();
       driver_.ConsumeOutput(static_cast<std::size_t>(written));
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && errno == EAGAIN) {
-      if (dropWhenFull_ && readerStalled_) {
-        // Nobody reads the far end, and a wire has no back-pressure: what
-        // finds no room is lost rather than holding the writer up.
+      if (options_.hooks->DropUnsent(queued)) {
         driver_.ConsumeOutput(queued);
-        options_.stats->dropped += queued;
         continue;
       }
-      // A reader that is merely behind gets everything: wait for room.
       waitingForRoom_ = true;
       return;
     }
@@ -232,10 +229,11 @@ void PosixIoThread::Drain() {
   }
 }
 
-void PosixIoThread::ServeExtraIfReady() {
-  if (options_.extraFd < 0) return;
-  pollfd extra{options_.extraFd, POLLIN, 0};
-  if (::poll(&extra, 1, 0) == 1) options_.onExtraReadable();
+void PosixIoThread::ServeSideIfReady() {
+  const int sideFd = options_.hooks->SideFd();
+  if (sideFd < 0) return;
+  pollfd side{sideFd, POLLIN, 0};
+  if (::poll(&side, 1, 0) == 1) options_.hooks->OnSideReadable();
 }
 
 std::size_t PosixIoThread::WriteNow(std::span<const BYTE> bytes) {

@@ -1,8 +1,7 @@
-#include "cport/serial_device_virtual.h"
+#include "cport/posix/serial_device_virtual.h"
 
 #include <fcntl.h>
 #include <sys/inotify.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <array>
@@ -10,36 +9,35 @@
 #include <cstdlib>
 
 #include "cport/detail/device_openers.h"
-#include "cport/detail/system_error.h"
-#include "cport/detail/termios_mapping.h"
+#include "cport/posix/termios_mapping.h"
 
 namespace cport::detail {
 
 using device::DCB;
+using device::DeviceError;
 using device::ERROR_SUCCESS;
 
 namespace {
 
-DWORD Failure(int err) {
-  const DWORD code = ErrorFromErrno(err);
-  NoteErrnoReason(code, err);
-  return code;
-}
-
-DWORD MakeRaw(int fd) {
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) return Failure(errno);
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  return ::tcsetattr(fd, TCSANOW, &tio) == 0 ? ERROR_SUCCESS : Failure(errno);
-}
+// How long a client's full side may take nothing before the client is taken
+// to have stopped reading. A client that reads takes bytes long before.
+constexpr int kStalledClientMs = 500;
 
 }  // namespace
 
-DWORD VirtualLine::Create(SerialDriver& driver, std::shared_ptr<VirtualLineCounters> counters,
-                          std::unique_ptr<VirtualLine>& line) {
+bool VirtualLineCounters::WaitFor(const std::function<bool()>& done,
+                                  std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, done);
+}
+
+void VirtualLineCounters::Changed() {
+  { const std::lock_guard lock(mutex_); }  // a waiter between its check and its sleep sees it
+  changed_.notify_all();
+}
+
+DeviceError VirtualLine::Create(SerialDriver& driver, std::shared_ptr<VirtualLineCounters> counters,
+                                std::unique_ptr<VirtualLine>& line) {
   UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!master.Valid()) return Failure(errno);
   if (::fcntl(master.Get(), F_SETFL, O_NONBLOCK) != 0 || ::grantpt(master.Get()) != 0 ||
@@ -51,7 +49,7 @@ DWORD VirtualLine::Create(SerialDriver& driver, std::shared_ptr<VirtualLineCount
   std::string path(name.data());
   UniqueFd ownSlave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!ownSlave.Valid()) return Failure(errno);
-  if (const DWORD result = MakeRaw(ownSlave.Get()); result != ERROR_SUCCESS) return result;
+  if (const DeviceError result = MakeRaw(ownSlave.Get()); result != ERROR_SUCCESS) return result;
   // Watched only after our own open, so that open is never taken for a client.
   UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!watch.Valid() || ::inotify_add_watch(watch.Get(), path.c_str(), IN_OPEN | IN_CLOSE) < 0) {
@@ -66,49 +64,49 @@ DWORD VirtualLine::Create(SerialDriver& driver, std::shared_ptr<VirtualLineCount
 VirtualLine::VirtualLine(Passkey, UniqueFd master, UniqueFd ownSlave, UniqueFd watch,
                          std::string slavePath, SerialDriver& driver,
                          std::shared_ptr<VirtualLineCounters> counters)
-    : master_(std::move(master)),
+    : TtyLine(std::move(master), driver,
+              {.watchErrorCounters = false, .hooks = this, .stats = counters}),
       ownSlave_(std::move(ownSlave)),
       watch_(std::move(watch)),
       slavePath_(std::move(slavePath)),
-      driver_(driver),
-      counters_(std::move(counters)),
-      io_(master_.Get(), driver,
-          {.watchErrorCounters = false,
-           .extraFd = watch_.Get(),
-           .onExtraReadable = [this] { OnSlaveOpenedOrClosed(); },
-           .stats = counters_}) {
-  io_.SetDropWhenFull(true);
-}
+      counters_(std::move(counters)) {}
 
 VirtualLine::~VirtualLine() {
   Close();
 }
 
 void VirtualLine::Start() {
-  driver_.SetModemStatus(0);
-  io_.Start();
+  Driver().SetModemStatus(0);
+  StartIo();
 }
 
-DWORD VirtualLine::ApplyState(const DCB& dcb) {
+DeviceError VirtualLine::ApplyState(const DCB& dcb) {
   termios scratch{};
   if (const DWORD result = MapDcbToTermios(dcb, scratch); result != ERROR_SUCCESS) return result;
   const bool outputFlow = (dcb.Flags & (device::DCB_fOutxCtsFlow | device::DCB_fOutX)) != 0;
-  io_.SetDropWhenFull(!outputFlow);
-  io_.Wake();  // output held back for room may now be dropped
+  dropWhenStalled_ = !outputFlow;
+  OutputReady();  // output held back for room may now be dropped, or waited for
   return ERROR_SUCCESS;
 }
 
-DWORD VirtualLine::Purge(DWORD flags) {
+std::size_t VirtualLine::WriteNow(std::span<const BYTE> bytes) {
+  // While the client is stalled everything goes through the I/O thread,
+  // which drops what finds no room and sees when the client reads again.
+  if (stalled_) return 0;
+  return TtyLine::WriteNow(bytes);
+}
+
+DeviceError VirtualLine::Purge(DWORD flags) {
   // What the client sent us waits in the master's input; what we sent the
   // client and it has not read yet waits in the slave's input.
-  if ((flags & device::PURGE_RXCLEAR) != 0 && ::tcflush(master_.Get(), TCIFLUSH) != 0) {
+  if ((flags & device::PURGE_RXCLEAR) != 0 && ::tcflush(Fd(), TCIFLUSH) != 0) {
     return Failure(errno);
   }
   if ((flags & device::PURGE_TXCLEAR) != 0) DiscardUnreadByClient();
   return ERROR_SUCCESS;
 }
 
-void VirtualLine::OnSlaveOpenedOrClosed() {
+void VirtualLine::OnSideReadable() {
   alignas(inotify_event) std::array<char, 4096> buffer;
   while (true) {
     const ssize_t got = ::read(watch_.Get(), buffer.data(), buffer.size());
@@ -116,15 +114,53 @@ void VirtualLine::OnSlaveOpenedOrClosed() {
     for (ssize_t offset = 0; offset < got;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
       if ((event->mask & IN_OPEN) != 0) {
+        // The attach is served before the client's first bytes are read
+        // (LineHooks::SideFd), so the flush cannot take the reply to them.
         if (clientsOpen_++ == 0) {
           FlushStaleOutput();
           ++counters_->attaches;
+          counters_->Changed();
         }
       } else if ((event->mask & IN_CLOSE) != 0 && clientsOpen_ > 0) {
-        --clientsOpen_;
+        if (--clientsOpen_ == 0) EndStall();  // a client that left is no longer stalled
       }
       offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
+  }
+}
+
+int VirtualLine::NoRoomLimitMs() const {
+  return dropWhenStalled_ ? kStalledClientMs : -1;
+}
+
+void VirtualLine::OnNoRoomFor() {
+  if (dropWhenStalled_) stalled_ = true;
+}
+
+bool VirtualLine::DropUnsent(std::size_t count) {
+  // Nobody reads the far end, and a wire has no back-pressure: what finds no
+  // room is lost rather than holding the writer up. A client that is merely
+  // behind gets everything.
+  if (!stalled_ || !dropWhenStalled_) return false;
+  lostThisStall_ += count;
+  counters_->dropped += count;
+  counters_->Changed();
+  return true;
+}
+
+void VirtualLine::OnOutputTaken() {
+  EndStall();
+}
+
+void VirtualLine::OnRoom() {
+  EndStall();  // the client has read
+}
+
+void VirtualLine::EndStall() {
+  if (!stalled_) return;
+  stalled_ = false;
+  if (const std::uint64_t lost = std::exchange(lostThisStall_, 0); lost > 0) {
+    Driver().Notify({.kind = device::DeviceNotice::Kind::OutputLost, .bytes = lost, .text = {}});
   }
 }
 
@@ -145,27 +181,27 @@ std::uint64_t VirtualLine::DiscardUnreadByClient() {
 void VirtualLine::FlushStaleOutput() {
   // What waits for a reader was written for nobody; so is what the driver
   // still queues. A new client starts from a clean line.
-  std::uint64_t stale = DiscardUnreadByClient();
-  const std::size_t queued = driver_.OutputQueued();
-  driver_.ConsumeOutput(queued);
+  const std::uint64_t stale = DiscardUnreadByClient();
+  const std::size_t queued = Driver().OutputQueued();
+  Driver().ConsumeOutput(queued);
   counters_->staleFlushed += stale + queued;
 }
 
-DWORD VirtualLine::Close() {
-  if (!master_.Valid()) return ERROR_SUCCESS;
-  io_.Stop();
+DeviceError VirtualLine::Close() {
+  if (!Open()) return ERROR_SUCCESS;
+  StopIoAndRelease();
   watch_.Reset();
   ownSlave_.Reset();
-  master_.Reset();
   return ERROR_SUCCESS;
 }
 
-DWORD OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device,
-                        std::shared_ptr<VirtualLineCounters>& counters) {
+DeviceError OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device,
+                              std::shared_ptr<VirtualLineCounters>& counters) {
   auto shared = std::make_shared<VirtualLineCounters>();
   auto driver = std::make_unique<SerialDriver>();
   std::unique_ptr<VirtualLine> line;
-  if (const DWORD result = VirtualLine::Create(*driver, shared, line); result != ERROR_SUCCESS) {
+  if (const DeviceError result = VirtualLine::Create(*driver, shared, line);
+      result != ERROR_SUCCESS) {
     return result;
   }
   VirtualLine& started = *line;
@@ -176,7 +212,7 @@ DWORD OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device,
   return ERROR_SUCCESS;
 }
 
-DWORD OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device) {
+DeviceError OpenVirtualDevice(std::unique_ptr<device::SerialDevice>& device) {
   std::shared_ptr<VirtualLineCounters> counters;
   return OpenVirtualDevice(device, counters);
 }

@@ -1,4 +1,4 @@
-#include "cport/serial_device_posix.h"
+#include "cport/posix/serial_device_posix.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -14,9 +14,9 @@
 #include <mutex>
 
 #include "cport/detail/device_openers.h"
-#include "cport/detail/system_error.h"
-#include "cport/detail/termios2_rate.h"
-#include "cport/detail/termios_mapping.h"
+#include "cport/posix/termios2_rate.h"
+#include "cport/posix/termios_mapping.h"
+#include "cport/posix/tty_line.h"
 
 namespace cport::detail {
 
@@ -58,39 +58,6 @@ DWORD StatusFromLines(int lines) {
   return status;
 }
 
-DWORD Failure(DWORD code, int err) {
-  NoteErrnoReason(code, err);
-  return code;
-}
-
-DWORD OpenFailure(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return Failure(device::ERROR_FILE_NOT_FOUND, err);
-    case EACCES:
-    case EPERM:
-    case EBUSY:
-    case EWOULDBLOCK:
-      return Failure(device::ERROR_ACCESS_DENIED, err);
-    default:
-      return Failure(device::ERROR_GEN_FAILURE, err);
-  }
-}
-
-// Raw mode at the current rate, so nothing is echoed or translated before
-// the first SetCommState.
-DWORD MakeRaw(int fd) {
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) return OpenFailure(errno);
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  return ::tcsetattr(fd, TCSANOW, &tio) == 0 ? ERROR_SUCCESS : OpenFailure(errno);
-}
-
 }  // namespace
 
 bool IsPseudoTerminalSlave(int fd) {
@@ -102,14 +69,9 @@ bool IsPseudoTerminalSlave(int fd) {
 }
 
 PosixLine::PosixLine(UniqueFd fd, SerialDriver& driver, std::shared_ptr<IoStats> stats)
-    : fd_(std::move(fd)),
-      driver_(driver),
-      pseudoTerminal_(IsPseudoTerminalSlave(fd_.Get())),
-      io_(fd_.Get(), driver,
-          {.watchErrorCounters = true,
-           .extraFd = -1,
-           .onExtraReadable = {},
-           .stats = std::move(stats)}) {}
+    : TtyLine(std::move(fd), driver,
+              {.watchErrorCounters = true, .hooks = nullptr, .stats = std::move(stats)}),
+      pseudoTerminal_(IsPseudoTerminalSlave(Fd())) {}
 
 PosixLine::~PosixLine() {
   Close();
@@ -118,31 +80,31 @@ PosixLine::~PosixLine() {
 void PosixLine::Start() {
   DWORD status = 0;
   hasModemLines_ = ReadModemStatus(status);
-  driver_.SetModemStatus(status);
-  io_.Start();
+  Driver().SetModemStatus(status);
+  StartIo();
   if (hasModemLines_) {
     InstallWakeHandler();
     modemWatch_ = std::thread([this] { WatchModemLines(); });
   }
 }
 
-DWORD PosixLine::ApplyState(const DCB& dcb) {
+device::DeviceError PosixLine::ApplyState(const DCB& dcb) {
   if (const DWORD result = ApplyTermios(dcb); result != ERROR_SUCCESS) return result;
-  io_.SetParityMarks((dcb.Flags & device::DCB_fParity) != 0);
+  Io().SetParityMarks((dcb.Flags & device::DCB_fParity) != 0);
   SetModemLevels(dcb);
   return ERROR_SUCCESS;
 }
 
-DWORD PosixLine::ApplyTermios(const DCB& dcb) {
-  const int fd = fd_.Get();
+device::DeviceError PosixLine::ApplyTermios(const DCB& dcb) {
+  const int fd = Fd();
   termios previous{};
-  if (::tcgetattr(fd, &previous) != 0) return Failure(ErrorFromErrno(errno), errno);
+  if (::tcgetattr(fd, &previous) != 0) return Failure(errno);
   std::uint32_t previousRate = 0;
   const bool knowPreviousRate = ReadRate(fd, previousRate) == 0;
 
   termios wanted = previous;
   if (const DWORD result = MapDcbToTermios(dcb, wanted); result != ERROR_SUCCESS) return result;
-  if (::tcsetattr(fd, TCSANOW, &wanted) != 0) return Failure(ErrorFromErrno(errno), errno);
+  if (::tcsetattr(fd, TCSANOW, &wanted) != 0) return Failure(errno);
   bool took = StandardSpeed(dcb.BaudRate) != B0 || SetAnyRate(fd, dcb.BaudRate) == 0;
 
   // tcsetattr succeeds when any part of the request took: read it back.
@@ -167,28 +129,29 @@ void PosixLine::SetModemLevels(const DCB& dcb) {
   const int dtr = TIOCM_DTR;
   const int rts = TIOCM_RTS;
   // A driver that cannot set a line keeps it as it is; the DCB still took.
-  ::ioctl(fd_.Get(), levels.dtr ? TIOCMBIS : TIOCMBIC, &dtr);
-  ::ioctl(fd_.Get(), levels.rts ? TIOCMBIS : TIOCMBIC, &rts);
+  ::ioctl(Fd(), levels.dtr ? TIOCMBIS : TIOCMBIC, &dtr);
+  ::ioctl(Fd(), levels.rts ? TIOCMBIS : TIOCMBIC, &rts);
 }
 
-DWORD PosixLine::Purge(DWORD flags) {
+device::DeviceError PosixLine::Purge(DWORD flags) {
   const bool input = (flags & device::PURGE_RXCLEAR) != 0;
   const bool output = (flags & device::PURGE_TXCLEAR) != 0;
   if (!input && !output) return ERROR_SUCCESS;
-  if (input) io_.ResetDecoder();
+  if (input) Io().ResetDecoder();
   const int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
-  return ::tcflush(fd_.Get(), queue) == 0 ? ERROR_SUCCESS : Failure(ErrorFromErrno(errno), errno);
+  if (::tcflush(Fd(), queue) != 0) return Failure(errno);
+  return ERROR_SUCCESS;
 }
 
-DWORD PosixLine::RefreshModemStatus() {
+device::DeviceError PosixLine::RefreshModemStatus() {
   DWORD status = 0;
-  if (hasModemLines_ && ReadModemStatus(status)) driver_.SetModemStatus(status);
+  if (hasModemLines_ && ReadModemStatus(status)) Driver().SetModemStatus(status);
   return ERROR_SUCCESS;
 }
 
 bool PosixLine::ReadModemStatus(DWORD& status) const {
   int lines = 0;
-  if (::ioctl(fd_.Get(), TIOCMGET, &lines) != 0) {
+  if (::ioctl(Fd(), TIOCMGET, &lines) != 0) {
     // ENOTTY or EINVAL: this driver has no modem lines (a pseudo-terminal).
     return false;
   }
@@ -199,52 +162,62 @@ bool PosixLine::ReadModemStatus(DWORD& status) const {
 void PosixLine::WatchModemLines() {
   const int watched = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
   while (!stopModemWatch_) {
-    if (::ioctl(fd_.Get(), TIOCMIWAIT, watched) != 0) {
+    if (::ioctl(Fd(), TIOCMIWAIT, watched) != 0) {
       if (errno == EINTR) continue;
       break;  // no change notification here, or the line is gone
     }
     DWORD status = 0;
-    if (ReadModemStatus(status)) driver_.SetModemStatus(status);
+    if (ReadModemStatus(status)) Driver().SetModemStatus(status);
   }
   const std::lock_guard lock(watchMutex_);
   watchEnded_ = true;
   watchEndedChanged_.notify_all();
 }
 
+// TIOCMIWAIT has no descriptor to wake it, and no call unblocks a signal
+// and enters an ioctl in one step (as ppoll does for poll): a signal that
+// lands after the watcher checked the stop flag but before it entered the
+// wait is lost, and nothing else ends that wait short of a line change or a
+// hang-up. So the signal is repeated, but only while the watcher has not
+// ended, at doubling intervals: normally the first one ends it, and a
+// watcher held up by the scheduler costs a handful of signals, not one
+// every few milliseconds.
 void PosixLine::StopModemWatch() {
   if (!modemWatch_.joinable()) return;
   stopModemWatch_ = true;
-  // The signal can land just before the thread enters TIOCMIWAIT; it is
-  // sent again until the thread has seen the stop flag. This runs only
-  // while closing, and normally once.
   std::unique_lock lock(watchMutex_);
+  auto interval = std::chrono::milliseconds(1);
+  constexpr auto kLongestInterval = std::chrono::milliseconds(500);
   while (!watchEnded_) {
     ::pthread_kill(modemWatch_.native_handle(), kWakeSignal);
-    watchEndedChanged_.wait_for(lock, std::chrono::milliseconds(5));
+    watchEndedChanged_.wait_for(lock, interval, [this] { return watchEnded_; });
+    interval = std::min(interval * 2, kLongestInterval);
   }
   lock.unlock();
   modemWatch_.join();
 }
 
-DWORD PosixLine::Close() {
-  if (!fd_.Valid()) return ERROR_SUCCESS;
+device::DeviceError PosixLine::Close() {
+  if (!Open()) return ERROR_SUCCESS;
   StopModemWatch();
-  io_.Stop();
-  ::ioctl(fd_.Get(), TIOCNXCL);
-  fd_.Reset();  // also releases the flock
+  ::ioctl(Fd(), TIOCNXCL);
+  StopIoAndRelease();  // closing the descriptor also releases the flock
   return ERROR_SUCCESS;
 }
 
-DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDevice>& device,
-                      std::shared_ptr<IoStats>& stats) {
+device::DeviceError OpenPosixDevice(const std::string& path,
+                                    std::unique_ptr<device::SerialDevice>& device,
+                                    std::shared_ptr<IoStats>& stats) {
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return OpenFailure(errno);
-  if (::isatty(fd.Get()) == 0) return Failure(device::ERROR_GEN_FAILURE, ENOTTY);
+  if (::isatty(fd.Get()) == 0) return {device::ERROR_GEN_FAILURE, ENOTTY};
   // flock holds off every other user who locks, root included; TIOCEXCL
   // also stops other non-root openers that do not lock.
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return OpenFailure(errno);
   ::ioctl(fd.Get(), TIOCEXCL);
-  if (const DWORD result = MakeRaw(fd.Get()); result != ERROR_SUCCESS) return result;
+  if (const device::DeviceError result = MakeRaw(fd.Get()); result != ERROR_SUCCESS) {
+    return result;
+  }
 
   auto counters = std::make_shared<IoStats>();
   auto driver = std::make_unique<SerialDriver>();
@@ -257,7 +230,8 @@ DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDev
   return ERROR_SUCCESS;
 }
 
-DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDevice>& device) {
+device::DeviceError OpenPosixDevice(const std::string& path,
+                                    std::unique_ptr<device::SerialDevice>& device) {
   std::shared_ptr<IoStats> stats;
   return OpenPosixDevice(path, device, stats);
 }

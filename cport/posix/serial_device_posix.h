@@ -22,16 +22,14 @@
 #include <string>
 #include <thread>
 
-#include "cport/detail/posix_fd.h"
-#include "cport/detail/posix_io_thread.h"
-#include "cport/detail/serial_driver.h"
+#include "cport/posix/tty_line.h"
 
 namespace cport::detail {
 
 // True for the slave side of a pseudo-terminal.
 bool IsPseudoTerminalSlave(int fd);
 
-class PosixLine final : public Wire {
+class PosixLine final : public TtyLine {
  public:
   // Takes an open, locked tty. Start once the driver holds the line.
   PosixLine(UniqueFd fd, SerialDriver& driver, std::shared_ptr<IoStats> stats);
@@ -39,26 +37,20 @@ class PosixLine final : public Wire {
 
   void Start();
 
-  DWORD ApplyState(const device::DCB& dcb) override;
-  void OutputReady() override { io_.Wake(); }
-  void InputRoom() override { io_.Wake(); }
-  std::size_t WriteNow(std::span<const BYTE> bytes) override { return io_.WriteNow(bytes); }
-  DWORD Purge(DWORD flags) override;
-  DWORD RefreshModemStatus() override;
-  DWORD Close() override;
+  device::DeviceError ApplyState(const device::DCB& dcb) override;
+  device::DeviceError Purge(DWORD flags) override;
+  device::DeviceError RefreshModemStatus() override;
+  device::DeviceError Close() override;
 
  private:
-  DWORD ApplyTermios(const device::DCB& dcb);
+  device::DeviceError ApplyTermios(const device::DCB& dcb);
   void SetModemLevels(const device::DCB& dcb);
   bool ReadModemStatus(DWORD& status) const;
   void WatchModemLines();
   void StopModemWatch();
 
-  UniqueFd fd_;
-  SerialDriver& driver_;
   const bool pseudoTerminal_;
   bool hasModemLines_ = false;
-  PosixIoThread io_;
   std::thread modemWatch_;
   std::atomic<bool> stopModemWatch_{false};
   std::mutex watchMutex_;
@@ -67,7 +59,8 @@ class PosixLine final : public Wire {
 };
 
 // Opens a tty as OpenPosixDevice does and hands back its I/O counters too.
-DWORD OpenPosixDevice(const std::string& path, std::unique_ptr<device::SerialDevice>& device,
-                      std::shared_ptr<IoStats>& stats);
+device::DeviceError OpenPosixDevice(const std::string& path,
+                                    std::unique_ptr<device::SerialDevice>& device,
+                                    std::shared_ptr<IoStats>& stats);
 
 }  // namespace cport::detail
