@@ -1,5 +1,5 @@
 # The front door. Every target installs what it needs first.
-.PHONY: all deps run package test test-asan test-tsan bench fuzz fuzz-smoke soak format clean
+.PHONY: all deps run package test test-asan test-tsan test-windows bench fuzz fuzz-smoke soak format clean
 
 JOBS ?= $(shell nproc)
 
@@ -30,6 +30,11 @@ test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
+
+# The Windows program cross-built with mingw-w64, its tests run under Wine.
+test-windows:
+	@scripts/install-deps-windows.sh
+	scripts/test-windows.sh
 
 # The repeated-use tests (suites named *Soak, which also run in `make test` at
 # their quick size), SOAK_FACTOR times longer, under both sanitizer builds.

@@ -1,6 +1,7 @@
 // Reading a whole file in one call, for readers of small text files.
 //
-// Errors: std::system_error whose code() is the system's error number and
+// Errors: std::system_error whose code() is the system's error number
+// (errno on POSIX, GetLastError on Windows) and
 // whose what() names the reason; a missing file is not an error.
 // Safe to call from any thread.
 #pragma once

@@ -12,10 +12,6 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-std::string SystemReason(int error) {
-  return std::generic_category().message(error);
-}
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -45,8 +41,7 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   try {
     return ReadFileIfExists(path).value_or(std::string());
   } catch (const std::system_error& error) {
-    throw IniFileError(path, "cannot read: " + SystemReason(error.code().value()),
-                       error.code().value());
+    throw IniFileError(path, "cannot read: " + error.code().message(), error.code().value());
   }
 }
 

@@ -1,5 +1,9 @@
-// A registry-like typed store: keys addressed by a backslash-separated path,
-// each holding named values of a type (text, integer, raw bytes).
+// The registry: keys addressed by a backslash-separated path below a root
+// key, each holding named values of a type (text, integer, raw bytes).
+//
+// On Windows it is the system's registry, below the predefined root key the
+// caller names. On POSIX it is a typed file store of our own, described
+// below, one folder per root key.
 //
 // A Registry object has at most one current key open; values are read from
 // and written to that key. Text values (RegistryType::String) are stored with
@@ -8,8 +12,8 @@
 // endian. Key and value names compare ASCII case-insensitively; a value keeps
 // the spelling it was first written with.
 //
-// On disk every key is a folder under the root (one folder per path part) and
-// its values live in one file in that folder, replaced atomically on every
+// POSIX: on disk every key is a folder under the root (one folder per path
+// part) and its values live in one file in that folder, replaced atomically on every
 // write (temporary file, fsync, rename), so a reader never sees half a key.
 // Each operation reads the file afresh, so several Registry objects on the
 // same root see each other's writes; writers of one key serialise through an
@@ -19,11 +23,13 @@
 // objects may be used from different threads and processes.
 //
 // Errors: every failure raises RegistryError, whose text and ValueName() name
-// the value concerned (or the key, for failures that concern no one value).
+// the value concerned (or the key, for failures that concern no one value);
+// on Windows the text includes the system's message.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -49,6 +55,15 @@ struct RegistryValue {
   bool operator==(const RegistryValue&) const = default;
 };
 
+// The predefined root keys, numbered as the system numbers them.
+enum class RegistryRootKey : std::uint32_t {
+  ClassesRoot = 0x80000000,    // HKEY_CLASSES_ROOT
+  CurrentUser = 0x80000001,    // HKEY_CURRENT_USER
+  LocalMachine = 0x80000002,   // HKEY_LOCAL_MACHINE
+  Users = 0x80000003,          // HKEY_USERS
+  CurrentConfig = 0x80000005,  // HKEY_CURRENT_CONFIG
+};
+
 class RegistryError : public std::runtime_error {
  public:
   RegistryError(std::string value_name, const std::string& message);
@@ -62,16 +77,22 @@ class RegistryError : public std::runtime_error {
 
 class Registry {
  public:
-  // The per-user root: $XDG_CONFIG_HOME/quillane/registry, else
-  // ~/.config/quillane/registry.
+  // POSIX: the folder of HKEY_CURRENT_USER, $XDG_CONFIG_HOME/quillane/registry,
+  // else ~/.config/quillane/registry; another root key's folder is a sibling
+  // named after it ("registry.HKEY_LOCAL_MACHINE").
   static std::filesystem::path DefaultRoot();
 
-  // A registry kept under DefaultRoot().
+  // The current user's keys (HKEY_CURRENT_USER).
   Registry();
-  // A registry kept under `root` (created on demand), for tests and hosts
-  // that keep their own store.
+  // The keys below the predefined root key `root`.
+  explicit Registry(RegistryRootKey root);
+  // POSIX only, where the registry is our file store: a store kept in the
+  // folder `root` (created on demand), for tests and hosts that keep their
+  // own.
   explicit Registry(std::filesystem::path root);
 
+  RegistryRootKey RootKey() const { return root_key_; }
+  // POSIX: the store's folder.
   const std::filesystem::path& Root() const { return root_; }
 
   // Opens the key at `path` (parts separated by backslashes, taken from the
@@ -81,8 +102,11 @@ class Registry {
   // part, or a failure to create, raises RegistryError.
   bool OpenKey(std::string_view path, bool can_create);
   bool KeyExists(std::string_view path) const;
+  // Removes the key at `path` with its values and subkeys (closing it first
+  // when it is the current key); false when there was no such key.
+  bool DeleteKey(std::string_view path);
   void CloseKey();
-  bool HasCurrentKey() const { return current_.has_value(); }
+  bool HasCurrentKey() const { return current_ != nullptr; }
   // The path given to the last successful OpenKey, empty when none is open.
   std::string CurrentPath() const;
 
@@ -106,19 +130,15 @@ class Registry {
   std::vector<std::string> ValueNames() const;
 
  private:
-  struct Entry {
-    std::string name;
-    RegistryValue value;
-  };
+  // The platform's hold on the current key: its folder on POSIX, its open
+  // handle on Windows.
+  struct CurrentKey;
+  // The current key; raises naming `name` when none is open.
+  const CurrentKey& Current(std::string_view name) const;
 
-  const std::filesystem::path& CurrentFolder(std::string_view name) const;
-  std::vector<Entry> LoadEntries(std::string_view name) const;
-  void StoreEntries(std::string_view name, const std::vector<Entry>& entries) const;
-  template <typename Change>
-  void Modify(std::string_view name, Change change);
-
+  RegistryRootKey root_key_ = RegistryRootKey::CurrentUser;
   std::filesystem::path root_;
-  std::optional<std::filesystem::path> current_;  // folder of the open key
+  std::shared_ptr<const CurrentKey> current_;
   std::string current_path_;
 };
 

@@ -4,22 +4,11 @@
 #include <stdexcept>
 
 #include "platform/application.h"
+#include "platform/detail/thread_state.h"
 #include "platform/detail/window_object.h"
 
 namespace platform::detail {
 namespace {
-
-// Closes the thread's queue when the thread ends, so nobody waits for it.
-struct QueueHolder {
-  std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
-  QueueHolder() = default;
-  QueueHolder(const QueueHolder&) = delete;
-  QueueHolder& operator=(const QueueHolder&) = delete;
-  ~QueueHolder() {
-    std::lock_guard lock(WaitLock());
-    queue->Close("the target thread has ended");
-  }
-};
 
 void HandleEscaped(std::exception_ptr error) {
   App().HandleException(std::move(error));
@@ -33,7 +22,7 @@ void RunSync(const std::shared_ptr<SyncCall>& call) {
     call->error = std::current_exception();
   }
   std::lock_guard lock(WaitLock());
-  call->done->Set();
+  SignalLocked(call->done);
 }
 
 // Whether `w` is of `workClasses`.
@@ -89,7 +78,7 @@ void ThreadQueue::FailAll(const char* reason) {
   for (const QueuedWork& w : work) {
     if (w.sync) {
       w.sync->error = std::make_exception_ptr(std::runtime_error(reason));
-      w.sync->done->Set();
+      SignalLocked(w.sync->done);
     }
   }
   work.clear();
@@ -100,21 +89,27 @@ void ThreadQueue::Close(const char* reason) {
   FailAll(reason);
 }
 
+ThreadState::ThreadState() : queue(std::make_shared<ThreadQueue>()) {}
+
+// Closes the thread's queue when the thread ends, so nobody waits for it.
+ThreadState::~ThreadState() {
+  std::lock_guard lock(WaitLock());
+  queue->Close("the target thread has ended");
+}
+
 std::shared_ptr<ThreadQueue> CurrentQueue() {
-  thread_local QueueHolder holder;
-  return holder.queue;
+  return CurrentThreadState().queue;
 }
 
 void AnswerLocked(SentMessage& message, LRESULT result) {
   if (message.answered) return;
   message.answered = true;
   message.result = result;
-  message.done->Set();
+  SignalLocked(message.done);
 }
 
 std::vector<SentMessage*>& ServingStack() {
-  thread_local std::vector<SentMessage*> stack;
-  return stack;
+  return CurrentThreadState().serving;
 }
 
 void ServeSent(SentMessage& message) {

@@ -1,11 +1,11 @@
 #include "platform/tick_count.h"
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <stdexcept>
 
 #include "platform/detail/fake_clock.h"
+#include "platform/detail/system_ticks.h"
 #include "platform/detail/wait_core.h"
 
 namespace platform {
@@ -14,16 +14,10 @@ namespace {
 std::atomic<bool> fakeActive{false};
 std::atomic<std::uint32_t> fakeNow{0};
 
-std::uint32_t SystemTicks() {
-  const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count();
-  return static_cast<std::uint32_t>(ms);  // keeps the low 32 bits: the count wraps
-}
-
 }  // namespace
 
 std::uint32_t GetTickCount() {
-  return fakeActive.load() ? fakeNow.load() : SystemTicks();
+  return fakeActive.load() ? fakeNow.load() : detail::SystemTicks();
 }
 
 FakeTickClock::FakeTickClock(std::uint32_t start) {

@@ -19,6 +19,11 @@ class FlushingPump final : public platform::MessagePump {
     view_.Flush();
     return pump_.WaitForWork(deadline, handleInput);
   }
+  std::uint32_t WaitForWorkOrEvents(std::span<const platform::EventHandle> events, bool waitAll,
+                                    Deadline deadline, bool handleInput) override {
+    view_.Flush();
+    return pump_.WaitForWorkOrEvents(events, waitAll, deadline, handleInput);
+  }
 
  private:
   ConsoleView& view_;

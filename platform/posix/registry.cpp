@@ -133,66 +133,50 @@ fs::path HomeFolder() {
   throw RegistryError("", "registry: no home folder for the current user");
 }
 
+const char* RootKeyName(RegistryRootKey root) {
+  switch (root) {
+    case RegistryRootKey::ClassesRoot:
+      return "HKEY_CLASSES_ROOT";
+    case RegistryRootKey::CurrentUser:
+      return "HKEY_CURRENT_USER";
+    case RegistryRootKey::LocalMachine:
+      return "HKEY_LOCAL_MACHINE";
+    case RegistryRootKey::Users:
+      return "HKEY_USERS";
+    case RegistryRootKey::CurrentConfig:
+      return "HKEY_CURRENT_CONFIG";
+  }
+  throw RegistryError("", "registry: unknown root key");
+}
+
+fs::path FolderOf(RegistryRootKey root) {
+  fs::path folder = Registry::DefaultRoot();
+  if (root == RegistryRootKey::CurrentUser) return folder;
+  return folder.parent_path() / (folder.filename().string() + "." + RootKeyName(root));
+}
+
+struct Entry {
+  std::string name;
+  RegistryValue value;
+};
+
 }  // namespace
 
-RegistryError::RegistryError(std::string value_name, const std::string& message)
-    : std::runtime_error(message), value_name_(std::move(value_name)) {}
+struct Registry::CurrentKey {
+  fs::path folder;
+  std::string path;  // as given to OpenKey
 
-fs::path Registry::DefaultRoot() {
-  fs::path config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-    config = xdg;
-  } else {
-    config = HomeFolder() / ".config";
+  const fs::path& Folder(std::string_view name) const {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) Fail(name, "the key " + Quoted(path) + " no longer exists");
+    return folder;
   }
-  return config / "quillane" / "registry";
-}
+};
 
-Registry::Registry() : Registry(DefaultRoot()) {}
+namespace {
 
-Registry::Registry(fs::path root) : root_(std::move(root)) {}
-
-bool Registry::OpenKey(std::string_view path, bool can_create) {
-  fs::path folder = KeyFolder(root_, path);
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    if (!can_create) return false;
-    fs::create_directories(folder, ec);
-    if (ec) {
-      throw RegistryError(std::string(path),
-                          "registry key " + Quoted(path) + ": cannot create: " + ec.message());
-    }
-  }
-  current_ = std::move(folder);
-  current_path_ = std::string(path);
-  return true;
-}
-
-bool Registry::KeyExists(std::string_view path) const {
-  std::error_code ec;
-  return fs::is_directory(KeyFolder(root_, path), ec);
-}
-
-void Registry::CloseKey() {
-  current_.reset();
-  current_path_.clear();
-}
-
-std::string Registry::CurrentPath() const {
-  return current_path_;
-}
-
-const fs::path& Registry::CurrentFolder(std::string_view name) const {
-  if (!current_) Fail(name, "no registry key is open");
-  std::error_code ec;
-  if (!fs::is_directory(*current_, ec)) {
-    Fail(name, "the key " + Quoted(current_path_) + " no longer exists");
-  }
-  return *current_;
-}
-
-std::vector<Registry::Entry> Registry::LoadEntries(std::string_view name) const {
-  const fs::path file = CurrentFolder(name) / kValuesFile;
+std::vector<Entry> LoadEntries(const fs::path& folder, std::string_view name) {
+  const fs::path file = folder / kValuesFile;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     if (!fs::exists(file)) return {};
@@ -209,35 +193,107 @@ std::vector<Registry::Entry> Registry::LoadEntries(std::string_view name) const 
   return entries;
 }
 
-void Registry::StoreEntries(std::string_view name, const std::vector<Entry>& entries) const {
+void StoreEntries(const fs::path& folder, std::string_view name,
+                  const std::vector<Entry>& entries) {
   std::vector<std::pair<std::string, RegistryValue>> values;
   values.reserve(entries.size());
   for (const auto& entry : entries)
     values.emplace_back(entry.name, entry.value);
-  ReplaceFileAtomically(CurrentFolder(name) / kValuesFile, registry_file::Format(values), name);
+  ReplaceFileAtomically(folder / kValuesFile, registry_file::Format(values), name);
 }
 
+// Reads the key's values, lets `change` edit them and stores them again
+// when it returns true, all under the key's advisory lock.
 template <typename Change>
-void Registry::Modify(std::string_view name, Change change) {
-  const fs::path lock_path = CurrentFolder(name) / kLockFile;
+void Modify(const fs::path& folder, std::string_view name, Change change) {
+  const fs::path lock_path = folder / kLockFile;
   Fd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (lock.get() < 0) FailErrno(name, "cannot lock " + lock_path.string(), errno);
   while (::flock(lock.get(), LOCK_EX) != 0) {
     if (errno != EINTR) FailErrno(name, "cannot lock " + lock_path.string(), errno);
   }
-  std::vector<Entry> entries = LoadEntries(name);
-  if (change(entries)) StoreEntries(name, entries);
+  std::vector<Entry> entries = LoadEntries(folder, name);
+  if (change(entries)) StoreEntries(folder, name, entries);
+}
+
+}  // namespace
+
+const Registry::CurrentKey& Registry::Current(std::string_view name) const {
+  if (!current_) Fail(name, "no registry key is open");
+  return *current_;
+}
+
+fs::path Registry::DefaultRoot() {
+  fs::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
+    config = xdg;
+  } else {
+    config = HomeFolder() / ".config";
+  }
+  return config / "quillane" / "registry";
+}
+
+Registry::Registry() : Registry(RegistryRootKey::CurrentUser) {}
+
+Registry::Registry(RegistryRootKey root) : root_key_(root), root_(FolderOf(root)) {}
+
+Registry::Registry(fs::path root) : root_(std::move(root)) {}
+
+bool Registry::OpenKey(std::string_view path, bool can_create) {
+  fs::path folder = KeyFolder(root_, path);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    if (!can_create) return false;
+    fs::create_directories(folder, ec);
+    if (ec) {
+      throw RegistryError(std::string(path),
+                          "registry key " + Quoted(path) + ": cannot create: " + ec.message());
+    }
+  }
+  current_ = std::make_shared<const CurrentKey>(CurrentKey{std::move(folder), std::string(path)});
+  current_path_ = std::string(path);
+  return true;
+}
+
+bool Registry::KeyExists(std::string_view path) const {
+  std::error_code ec;
+  return fs::is_directory(KeyFolder(root_, path), ec);
+}
+
+bool Registry::DeleteKey(std::string_view path) {
+  const fs::path folder = KeyFolder(root_, path);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) return false;
+  if (current_ && (current_->folder == folder ||
+                   current_->folder.string().starts_with(folder.string() + "/"))) {
+    CloseKey();
+  }
+  fs::remove_all(folder, ec);
+  if (ec) {
+    throw RegistryError(std::string(path),
+                        "registry key " + Quoted(path) + ": cannot delete: " + ec.message());
+  }
+  return true;
+}
+
+void Registry::CloseKey() {
+  current_.reset();
+  current_path_.clear();
+}
+
+std::string Registry::CurrentPath() const {
+  return current_path_;
 }
 
 std::optional<RegistryValue> Registry::ReadValue(std::string_view name) const {
-  for (auto& entry : LoadEntries(name)) {
+  for (auto& entry : LoadEntries(Current(name).Folder(name), name)) {
     if (SameName(entry.name, name)) return std::move(entry.value);
   }
   return std::nullopt;
 }
 
 void Registry::WriteValue(std::string_view name, const RegistryValue& value) {
-  Modify(name, [&](std::vector<Entry>& entries) {
+  Modify(Current(name).Folder(name), name, [&](std::vector<Entry>& entries) {
     for (auto& entry : entries) {
       if (SameName(entry.name, name)) {
         entry.value = value;
@@ -249,13 +305,9 @@ void Registry::WriteValue(std::string_view name, const RegistryValue& value) {
   });
 }
 
-bool Registry::ValueExists(std::string_view name) const {
-  return ReadValue(name).has_value();
-}
-
 bool Registry::DeleteValue(std::string_view name) {
   bool found = false;
-  Modify(name, [&](std::vector<Entry>& entries) {
+  Modify(Current(name).Folder(name), name, [&](std::vector<Entry>& entries) {
     const auto it = std::find_if(entries.begin(), entries.end(),
                                  [&](const Entry& entry) { return SameName(entry.name, name); });
     found = it != entries.end();
@@ -267,45 +319,9 @@ bool Registry::DeleteValue(std::string_view name) {
 
 std::vector<std::string> Registry::ValueNames() const {
   std::vector<std::string> names;
-  for (auto& entry : LoadEntries(""))
+  for (auto& entry : LoadEntries(Current("").Folder(""), ""))
     names.push_back(std::move(entry.name));
   return names;
-}
-
-std::string Registry::ReadString(std::string_view name) const {
-  const auto value = ReadValue(name);
-  if (!value) return {};
-  if (value->type != RegistryType::String && value->type != RegistryType::ExpandString) {
-    Fail(name, "is not a text value");
-  }
-  return value->data.substr(0, value->data.find('\0'));
-}
-
-std::int32_t Registry::ReadInteger(std::string_view name) const {
-  const auto value = ReadValue(name);
-  if (!value) Fail(name, "does not exist");
-  if (value->type != RegistryType::Dword || value->data.size() != 4) {
-    Fail(name, "is not an integer value");
-  }
-  std::uint32_t bits = 0;
-  for (int i = 3; i >= 0; --i) {
-    bits = (bits << 8) | static_cast<unsigned char>(value->data[static_cast<std::size_t>(i)]);
-  }
-  return static_cast<std::int32_t>(bits);
-}
-
-void Registry::WriteString(std::string_view name, std::string_view text) {
-  std::string data(text);
-  data.push_back('\0');
-  WriteValue(name, RegistryValue{RegistryType::String, std::move(data)});
-}
-
-void Registry::WriteInteger(std::string_view name, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  std::string data(4, '\0');
-  for (std::size_t i = 0; i < 4; ++i)
-    data[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-  WriteValue(name, RegistryValue{RegistryType::Dword, std::move(data)});
 }
 
 }  // namespace platform

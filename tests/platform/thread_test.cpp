@@ -122,44 +122,5 @@ TEST_F(ThreadTest, DestructorWaitsForTheBody) {
   EXPECT_TRUE(ended.load());
 }
 
-// Sets its event when the thread that made it ends, after all the body did.
-struct SignalAtThreadExit {
-  EventHandle event;
-  ~SignalAtThreadExit() { SetEvent(event); }
-};
-
-// A body that destroys its own thread object, then fails.
-class SelfDestroyingThread : public Thread {
- public:
-  SelfDestroyingThread(std::unique_ptr<SelfDestroyingThread>& owner, EventHandle go,
-                       EventHandle ended)
-      : owner_(owner), go_(std::move(go)), ended_(std::move(ended)) {}
-
- protected:
-  void Execute() override {
-    thread_local SignalAtThreadExit signal{ended_};
-    WaitForSingleObject(go_, INFINITE);
-    owner_.reset();
-    throw std::runtime_error("after the object is gone");
-  }
-
- private:
-  std::unique_ptr<SelfDestroyingThread>& owner_;
-  EventHandle go_;
-  EventHandle ended_;
-};
-
-TEST_F(ThreadTest, DestroyedFromItsOwnBodyTheObjectIsNotTouchedAgain) {
-  const EventHandle go = CreateEvent(true, false);
-  const EventHandle ended = CreateEvent(true, false);
-  std::unique_ptr<SelfDestroyingThread> thread;
-  thread = std::make_unique<SelfDestroyingThread>(thread, go, ended);
-  thread->Start();
-  SetEvent(go);
-  // The address sanitizer reports any write into the destroyed object.
-  ASSERT_EQ(WaitForSingleObject(ended, 20000), WAIT_OBJECT_0);
-  EXPECT_EQ(thread, nullptr);
-}
-
 }  // namespace
 }  // namespace platform

@@ -1,12 +1,13 @@
+// Events and waits of our own: an event's state lives under the wait lock,
+// and setting it wakes the pumps registered with it.
 #include "platform/events.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "platform/detail/fake_clock.h"
 #include "platform/detail/thread_queue.h"
 #include "platform/detail/wait_core.h"
-#include "platform/tick_count.h"
+#include "platform/posix/event_object.h"
 
 namespace platform {
 
@@ -28,49 +29,6 @@ void EventObject::RemoveWaiter(MessagePump* pump) {
 namespace detail {
 namespace {
 
-std::vector<MessagePump*>& BlockedPumps() {
-  static std::vector<MessagePump*> pumps;
-  return pumps;
-}
-
-// A time-out measured on the tick count, so a fake clock governs it too.
-// Each pass of a wait reads the clock once (Left) and decides both whether
-// the time is up and how long to sleep from that one reading.
-class TickDeadline {
- public:
-  explicit TickDeadline(std::uint32_t milliseconds)
-      : start_(GetTickCount()), milliseconds_(milliseconds) {}
-
-  // INFINITE for a wait without time-out; 0 once it has run out.
-  std::uint32_t Left() const {
-    if (milliseconds_ == INFINITE) return INFINITE;
-    return TicksLeft(start_, GetTickCount(), milliseconds_);
-  }
-
-  // When the pump should wake by itself: never for INFINITE, and never on a
-  // fake clock, whose Advance wakes every waiter instead.
-  static MessagePump::Deadline RealTime(std::uint32_t left) {
-    if (left == INFINITE || FakeClockActive()) return std::nullopt;
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(left);
-  }
-
- private:
-  std::uint32_t start_;
-  std::uint32_t milliseconds_;
-};
-
-bool HasEmptyOrDuplicate(std::span<const EventHandle> events, bool waitAll) {
-  for (std::size_t i = 0; i < events.size(); ++i) {
-    if (!events[i]) return true;
-    // Win32 refuses the same object twice in a wait-all: it could never be
-    // taken "together" from an auto-reset event.
-    for (std::size_t j = 0; waitAll && j < i; ++j) {
-      if (events[j] == events[i]) return true;
-    }
-  }
-  return false;
-}
-
 // WaitLock() held. The satisfied wait's result, or WAIT_TIMEOUT for none.
 std::uint32_t TryTake(std::span<const EventHandle> events, bool waitAll) {
   if (waitAll) {
@@ -91,20 +49,17 @@ std::uint32_t TryTake(std::span<const EventHandle> events, bool waitAll) {
   return WAIT_TIMEOUT;
 }
 
+// A sleeping wait, known to the events it waits for and to the fake clock.
 class Registration {
  public:
   Registration(std::span<const EventHandle> events, MessagePump* pump)
-      : events_(events), pump_(pump) {
+      : events_(events), pump_(pump), blocked_(pump) {
     for (const EventHandle& e : events_)
       e->AddWaiter(pump_);
-    BlockedPumps().push_back(pump_);
-    BlockedChanged().notify_all();
   }
   ~Registration() {
     for (const EventHandle& e : events_)
       e->RemoveWaiter(pump_);
-    auto& blocked = BlockedPumps();
-    blocked.erase(std::find(blocked.begin(), blocked.end(), pump_));
   }
   Registration(const Registration&) = delete;
   Registration& operator=(const Registration&) = delete;
@@ -112,27 +67,13 @@ class Registration {
  private:
   std::span<const EventHandle> events_;
   MessagePump* pump_;
+  BlockedWait blocked_;
 };
 
 }  // namespace
 
-std::mutex& WaitLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-std::size_t BlockedCountLocked() {
-  return BlockedPumps().size();
-}
-
-std::condition_variable_any& BlockedChanged() {
-  static std::condition_variable_any changed;
-  return changed;
-}
-
-void WakeAllBlockedLocked() {
-  for (MessagePump* pump : BlockedPumps())
-    pump->Wake();
+void SignalLocked(const EventHandle& event) {
+  event->Set();
 }
 
 std::uint32_t WaitCore(std::span<const EventHandle> events, bool waitAll,
