@@ -18,7 +18,7 @@ std::string LineSettingsText(const cport::TCustomComPort& port) {
 
 std::string PortOpenedText(const cport::TCustomComPort& port) {
   std::string device = port.ClientPath();
-  if (device.empty()) device = PortDevicePath(port.Port());
+  if (device.empty()) device = cport::device::DevicePathOf(port.Port());
   std::string text = "port " + port.Port() + " open";
   if (!device.empty() && device != port.Port()) text += " on " + device;
   return text + ", " + LineSettingsText(port);

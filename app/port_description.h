@@ -5,15 +5,10 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "cport/CPort.h"
 
 namespace app {
-
-// The device a port name reaches on this system ("/dev/ttyS0" for COM1, the
-// path itself for a path); empty when the name is no device (virtual, loop).
-std::string PortDevicePath(std::string_view portName);
 
 // "9600 baud 8N1, flow control None": rate, data bits, parity letter, stop
 // bits and the flow control's name.

@@ -7,15 +7,6 @@
 namespace app {
 namespace {
 
-TEST(PortDevicePath, ComNamesReachTheSerialPortsAndPathsThemselves) {
-  EXPECT_EQ(PortDevicePath("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(PortDevicePath("com10"), "/dev/ttyS9");
-  EXPECT_EQ(PortDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
-  for (const char* none : {"virtual", "loop", "COM", "COM0", "COM01", "COM1x", "COMX", ""}) {
-    EXPECT_EQ(PortDevicePath(none), "") << none;
-  }
-}
-
 TEST(PortDescription, NamesTheDeviceAndTheLineSettings) {
   cport::TComPort port;
   ApplyFixedPortSettings(port);
