@@ -21,6 +21,7 @@
 #include "cport/posix/serial_device_virtual.h"
 #include "cport/serial_device.h"
 #include "cport/serial_device_memory.h"
+#include "tests/support/device_io.h"
 
 namespace cport::detail {
 namespace {
@@ -149,13 +150,7 @@ class LineBehaviour : public testing::TestWithParam<Backend> {
     return status;
   }
 
-  std::string Read(DWORD count) {
-    std::string buffer(count, '\0');
-    DWORD read = 0;
-    EXPECT_EQ(device_->ReadFile(buffer.data(), count, &read, nullptr), ERROR_SUCCESS);
-    buffer.resize(read);
-    return buffer;
-  }
+  std::string Read(DWORD count) { return test_support::ReadFromDevice(*device_, count); }
 
   std::unique_ptr<FarEnd> far_;
   std::unique_ptr<SerialDevice> device_;

@@ -17,6 +17,7 @@
 #include "cport/detail/device_openers.h"
 #include "cport/detail/rfc2217_session.h"
 #include "cport/serial_device.h"
+#include "tests/support/device_io.h"
 
 namespace cport::detail {
 namespace {
@@ -119,18 +120,9 @@ class NetworkDevice : public testing::Test {
     }
   }
   void Write(std::string_view bytes) {
-    DWORD written = 0;
-    EXPECT_EQ(device_->WriteFile(bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(written, bytes.size());
+    EXPECT_EQ(test_support::WriteToDevice(*device_, bytes), bytes.size());
   }
-  std::string Read(DWORD count) {
-    std::string buffer(count, '\0');
-    DWORD read = 0;
-    EXPECT_EQ(device_->ReadFile(buffer.data(), count, &read, nullptr), ERROR_SUCCESS);
-    buffer.resize(read);
-    return buffer;
-  }
+  std::string Read(DWORD count) { return test_support::ReadFromDevice(*device_, count); }
   // A client the device has seen: its first bytes arrived.
   Client Attached(int receiveBuffer = 0) {
     Client client(port_, receiveBuffer);

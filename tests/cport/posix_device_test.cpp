@@ -16,6 +16,7 @@
 #include "cport/posix/serial_device_posix.h"
 #include "cport/posix/termios2_rate.h"
 #include "cport/serial_device.h"
+#include "tests/support/device_io.h"
 #include "tests/support/line_io_posix.h"
 
 namespace cport::detail {
@@ -66,13 +67,7 @@ class PosixDevice : public testing::Test {
     }
   }
 
-  std::string Read(DWORD count) {
-    std::string buffer(count, '\0');
-    DWORD read = 0;
-    EXPECT_EQ(device_->ReadFile(buffer.data(), count, &read, nullptr), ERROR_SUCCESS);
-    buffer.resize(read);
-    return buffer;
-  }
+  std::string Read(DWORD count) { return test_support::ReadFromDevice(*device_, count); }
 
   PtyPair pty_;
   std::unique_ptr<SerialDevice> device_;

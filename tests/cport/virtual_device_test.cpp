@@ -18,6 +18,7 @@
 #include "cport/posix/serial_device_virtual.h"
 #include "cport/serial_device.h"
 #include "platform/events.h"
+#include "tests/support/device_io.h"
 
 namespace cport::detail {
 namespace {
@@ -82,20 +83,9 @@ class VirtualDevice : public testing::Test {
     return true;
   }
 
-  DWORD Write(const std::string& bytes) {
-    DWORD written = 0;
-    EXPECT_EQ(device_->WriteFile(bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr),
-              ERROR_SUCCESS);
-    return written;
-  }
+  DWORD Write(const std::string& bytes) { return test_support::WriteToDevice(*device_, bytes); }
 
-  std::string Read(DWORD count) {
-    std::string buffer(count, '\0');
-    DWORD read = 0;
-    EXPECT_EQ(device_->ReadFile(buffer.data(), count, &read, nullptr), ERROR_SUCCESS);
-    buffer.resize(read);
-    return buffer;
-  }
+  std::string Read(DWORD count) { return test_support::ReadFromDevice(*device_, count); }
 
   DWORD OutputQueued() {
     DWORD errors = 0;
