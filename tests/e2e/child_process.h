@@ -193,4 +193,16 @@ class SerialClient {
   std::string buffer_;
 };
 
+// For the tear-down of a test that failed: stops its program and reports
+// everything it printed, so the failure shows what the program saw and said.
+inline void ReportProgramOutput(std::optional<ChildProcess>& program) {
+  if (!program) return;
+  program->Signal(SIGTERM);
+  program->Wait();
+  std::string seen;
+  for (const std::string& line : program->LinesSeen())
+    seen += line + "\n";
+  ADD_FAILURE() << "program output:\n" << seen << program->Stdout() << program->Stderr();
+}
+
 }  // namespace e2e

@@ -19,10 +19,7 @@ constexpr const char* kIdentify = "quillane, V 1.0\r\n";
 class Faulty : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (!HasFailure() || !program) return;
-    program->Signal(SIGTERM);
-    program->Wait();
-    ADD_FAILURE() << "program output:\n" << Seen() << program->Stderr();
+    if (HasFailure()) ReportProgramOutput(program);
   }
   // Starts the program with `options` and attaches the client; returns the
   // seed line when the program logs one first.

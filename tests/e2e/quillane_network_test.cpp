@@ -20,13 +20,7 @@ constexpr const char* kPython = "/usr/bin/python3";
 class NetworkServed : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (!HasFailure() || !program) return;
-    program->Signal(SIGTERM);
-    program->Wait();
-    std::string seen;
-    for (const std::string& line : program->LinesSeen())
-      seen += line + "\n";
-    ADD_FAILURE() << "program output:\n" << seen << program->Stdout() << program->Stderr();
+    if (HasFailure()) ReportProgramOutput(program);
   }
   // Starts the program on a port the system picks; returns the client URL
   // it logs.

@@ -19,13 +19,7 @@ using ::testing::HasSubstr;
 class Served : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (!HasFailure() || !program) return;
-    program->Signal(SIGTERM);
-    program->Wait();
-    std::string seen;
-    for (const std::string& line : program->LinesSeen())
-      seen += line + "\n";
-    ADD_FAILURE() << "program output:\n" << seen << program->Stdout() << program->Stderr();
+    if (HasFailure()) ReportProgramOutput(program);
   }
 
   // Starts the program and waits until it names its client path.
