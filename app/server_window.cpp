@@ -24,20 +24,16 @@ class PortFailure final : public cport::EComPort {
   std::string text_;
 };
 
-}  // namespace
-
-std::string OutputLostLine(std::uint64_t bytes) {
-  return "output lost: " + std::to_string(bytes) + " bytes the client did not read";
-}
-
-namespace {
-
 std::string NoticeLine(const cport::device::DeviceNotice& notice) {
   if (notice.kind == cport::device::DeviceNotice::Kind::Text) return notice.text;
   return OutputLostLine(notice.bytes);
 }
 
 }  // namespace
+
+std::string OutputLostLine(std::uint64_t bytes) {
+  return "output lost: " + std::to_string(bytes) + " bytes the client did not read";
+}
 
 void ApplyFixedPortSettings(cport::TComPort& port) {
   port.SetName("ComPort1");
