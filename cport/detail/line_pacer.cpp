@@ -56,9 +56,11 @@ void LinePacer::Add(std::size_t count, DriverTime now) {
 std::size_t LinePacer::TakeDone(DriverTime now, std::size_t most) {
   if (onLine_ == 0) return 0;
   // Bytes held back were done already; the line stood still behind them.
+  // `now` may be earlier than a call before (a deadline already past).
+  const std::uint64_t doneBy = time_.DoneIn(now - runStart_);
   const std::uint64_t done =
       held_ > 0 ? held_
-                : std::min<std::uint64_t>(time_.DoneIn(now - runStart_) - doneInRun_, onLine_);
+                : std::min<std::uint64_t>(doneBy > doneInRun_ ? doneBy - doneInRun_ : 0, onLine_);
   const auto taken = static_cast<std::size_t>(std::min<std::uint64_t>(done, most));
   onLine_ -= taken;
   if (held_ > 0) {

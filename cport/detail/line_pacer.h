@@ -44,6 +44,7 @@ class LinePacer {
   // Takes up to `most` bytes that are done by `now`, oldest first. Done
   // bytes that `most` holds back stop the line (as flow control would): the
   // next call hands them out first, and the bytes after them start then.
+  // `now` may be earlier than that of an earlier call: nothing more is done.
   std::size_t TakeDone(DriverTime now, std::size_t most = SIZE_MAX);
   // Forgets `count` bytes not yet done (a write that ended before them).
   void Drop(std::size_t count);

@@ -200,6 +200,11 @@ bool SerialDriver::ExpireDue(DriverTime now) {
       ++it;
     }
   }
+  ExpireWrites(now);
+  return sent;
+}
+
+void SerialDriver::ExpireWrites(DriverTime now) {
   for (auto it = writes_.begin(); it != writes_.end();) {
     if (Due(it->deadline, now)) {
       if (paceOutput_) txPacer_.Drop(it->count - it->done);
@@ -209,7 +214,6 @@ bool SerialDriver::ExpireDue(DriverTime now) {
       ++it;
     }
   }
-  return sent;
 }
 
 // --- Overlapped completion ---
@@ -694,21 +698,32 @@ bool SerialDriver::FillOutputQueue() {
 // The bytes done on the line move from their writes into the output queue,
 // as far as it has room; a write completes with its last byte sent. Bytes
 // the queue has no room for stop the line until it has.
+// A write whose timeout has passed gets the bytes done by its deadline, not
+// by now, however late this runs: a short write ends where the hardware's
+// would.
 bool SerialDriver::Transmit(DriverTime now) {
-  const std::size_t room = output_.size() < outSize_ ? outSize_ - output_.size() : 0;
-  std::size_t sent = txPacer_.TakeDone(now, room);
-  const bool moved = sent > 0;
-  while (sent > 0 && !writes_.empty()) {
-    PendingWrite& write = writes_.front();
-    const auto n = static_cast<DWORD>(std::min<std::size_t>(sent, write.count - write.done));
-    output_.insert(output_.end(), write.buffer + write.done, write.buffer + write.done + n);
-    write.done += n;
-    sent -= n;
-    if (write.done < write.count) break;
-    Complete(write.overlapped, ERROR_SUCCESS, write.count);
-    writes_.pop_front();
+  bool moved = false;
+  for (;;) {
+    std::optional<DriverTime> deadline;
+    for (const PendingWrite& write : writes_)
+      Earliest(deadline, write.deadline);
+    const DriverTime until = deadline && *deadline < now ? *deadline : now;
+    const std::size_t room = output_.size() < outSize_ ? outSize_ - output_.size() : 0;
+    std::size_t sent = txPacer_.TakeDone(until, room);
+    moved = moved || sent > 0;
+    while (sent > 0 && !writes_.empty()) {
+      PendingWrite& write = writes_.front();
+      const auto n = static_cast<DWORD>(std::min<std::size_t>(sent, write.count - write.done));
+      output_.insert(output_.end(), write.buffer + write.done, write.buffer + write.done + n);
+      write.done += n;
+      sent -= n;
+      if (write.done < write.count) break;
+      Complete(write.overlapped, ERROR_SUCCESS, write.count);
+      writes_.pop_front();
+    }
+    if (until == now) return moved;
+    ExpireWrites(until);
   }
-  return moved;
 }
 
 std::size_t SerialDriver::PeekOutput(std::span<BYTE> dest) const {

@@ -246,6 +246,7 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   void Reschedule(std::optional<DriverTime> deadline);
   // True when sent bytes reached the output queue (the wire is owed OutputReady).
   bool ExpireDue(DriverTime now);
+  void ExpireWrites(DriverTime now);
   std::optional<DriverTime> NearestDeadline() const;
 
   static void BeginOverlapped(device::OVERLAPPED* overlapped);

@@ -152,6 +152,15 @@ TEST_F(TimedDriver, AWriteLongerThanItsTotalTimeoutEndsShortAndSendsNoMore) {
   EXPECT_EQ(Sent(), std::string(9, 'x') + "y") << "the next write follows at once";
 }
 
+TEST_F(TimedDriver, AShortWriteEndsWithTheBytesSentByItsDeadlineHoweverLateItIsSeen) {
+  ASSERT_EQ(driver_.SetCommTimeouts({MAXDWORD, 0, 0, 0, 5}), ERROR_SUCCESS);
+  ASSERT_EQ(Write("quillane, V 1.0\r\n"), ERROR_IO_PENDING);
+  Advance(40);  // one late look, long after the deadline and the whole reply
+  EXPECT_EQ(WriteResult(), ERROR_SUCCESS);
+  EXPECT_EQ(written_, 4u);
+  EXPECT_EQ(Sent(), "quil");
+}
+
 TEST_F(TimedDriver, TxEmptyComesOnceTheLastByteIsSentAndTaken) {
   ASSERT_EQ(driver_.SetCommMask(EV_TXEMPTY), ERROR_SUCCESS);
   DWORD mask = 0;
