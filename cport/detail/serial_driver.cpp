@@ -446,7 +446,7 @@ device::DeviceError SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* rea
 
 // Lock held. True once when the backend waits for room and there is some.
 bool SerialDriver::RoomAppeared() {
-  if (!inputBlocked_ || input_.size() >= inSize_) return false;
+  if (!inputBlocked_ || input_.size() + rxLine_.size() >= inSize_) return false;
   inputBlocked_ = false;
   return true;
 }
