@@ -129,6 +129,17 @@ TEST_F(VirtualDevice, ClientLeavingIsNoHangUpAndTheNextClientIsServed) {
   EXPECT_EQ(Read(2), "hi");
 }
 
+TEST_F(VirtualDevice, WithLineTimingEveryByteStillPassesBothWays) {
+  ASSERT_EQ(device_->SetLineTiming(true), ERROR_SUCCESS);
+  UniqueFd client = Attach();
+  const std::string command = "A;12.5\r\nb\r\n?\r\n";
+  ASSERT_EQ(::write(client.Get(), command.data(), command.size()),
+            static_cast<ssize_t>(command.size()));
+  EXPECT_EQ(Read(static_cast<DWORD>(command.size())), command);
+  EXPECT_EQ(Write("quillane, V 1.0\r\n"), 17u) << "the default timeout leaves time for all";
+  EXPECT_EQ(ReadClient(client.Get(), 17), "quillane, V 1.0\r\n");
+}
+
 // The client's side hangs up, and the port goes on behind a new path.
 TEST_F(VirtualDevice, DroppingTheClientHangsItUpAndTheNextClientIsServed) {
   UniqueFd first = Attach();
