@@ -35,8 +35,9 @@ struct PathOptions {
 constexpr const char* kFaultHelp =
     "A fault on what the device sends (repeatable): KIND[:KEY=VALUE,...] with KIND one of "
     "drop, delay (ms=MS), truncate (keep=BYTES, default half), corrupt, noise (bytes=N, default "
-    "8), duplicate, stall (ms=MS), hangup; exactly one of every=N, at=N+M+..., p=P; and "
-    "on=replies (default), readings or all. Example: delay:ms=1500,every=3";
+    "8), duplicate, stall (ms=MS), hangup (virtual and network ports: the client is dropped as "
+    "by a pulled cable); exactly one of every=N, at=N+M+..., p=P; and on=replies (default), "
+    "readings or all. Example: delay:ms=1500,every=3";
 
 void DefineLineFaultOptions(CLI::App& cli, app::LineFaultOptions& faults, PathOptions& paths) {
   cli.add_option("--fault", paths.faults, kFaultHelp)
@@ -58,7 +59,9 @@ void DefineLineFaultOptions(CLI::App& cli, app::LineFaultOptions& faults, PathOp
       ->type_name("MS")
       ->check(CLI::Range(std::uint32_t{0}, app::kMaxFaultMilliseconds));
   cli.add_flag("--line-timing", faults.lineTiming,
-               "Bytes move at the port's baud rate (what a real tty does already)");
+               "Bytes move at the port's baud rate both ways, as on a UART (9600 8N1: 960 bytes "
+               "a second), so writes take their time and end short under their time-out; a "
+               "real tty does this already");
 }
 
 void DefineOptions(CLI::App& cli, app::ProgramOptions& options, PathOptions& paths) {

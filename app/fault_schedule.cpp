@@ -104,10 +104,11 @@ FaultedOutput ApplyFaults(std::string_view bytes, std::span<const FaultHit> hits
         out.stallMs = std::max(out.stallMs, spec.ms);
         break;
       case FaultKind::kHangup:
-        // Refused before the program starts: no line can drop its client yet.
+        out.hangup = true;
         break;
     }
   }
+  if (out.hangup) out.bytes.clear();
   return out;
 }
 

@@ -54,6 +54,7 @@ struct FaultedOutput {
   std::string bytes;          // what goes out (empty: nothing)
   std::uint32_t holdMs = 0;   // held this long before it is written
   std::uint32_t stallMs = 0;  // the device stops reading and answering this long
+  bool hangup = false;        // the client is dropped where it would go out
 };
 
 // The most bytes one output grows to, however many faults hit it.
@@ -62,7 +63,7 @@ inline constexpr std::size_t kMaxFaultedBytes = std::size_t{1} << 20;
 // Applies the hits in the order given: truncate, corrupt, noise and
 // duplicate change the bytes as they stand after the hits before them (noise
 // and duplicates stop at kMaxFaultedBytes); delays add up; of several stalls
-// the longest counts.
+// the longest counts. A hangup sends nothing: the cable is pulled before it.
 FaultedOutput ApplyFaults(std::string_view bytes, std::span<const FaultHit> hits);
 
 class FaultSchedule {

@@ -225,12 +225,6 @@ std::optional<LineFaultProblem> CheckLineFaultsForPort(const LineFaultOptions& o
     if (!HasClientToDrop(port)) {
       return LineFaultProblem{"--fault", "hangup needs a virtual or network port"};
     }
-    return LineFaultProblem{"--fault", "hangup is not supported yet"};
-  }
-  if (options.lineTiming && !NamesRealTty(port)) {
-    return LineFaultProblem{"--line-timing",
-                            "not supported yet on virtual, loop and network ports (a real tty "
-                            "moves its bytes at the baud rate already)"};
   }
   return std::nullopt;
 }

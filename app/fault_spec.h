@@ -100,8 +100,8 @@ struct LineFaultProblem {
 
 // Checks the options against the port they will run on (a name as --port
 // takes it: COMn or a device path for a real tty, "virtual", "loop", ...).
-// hangup needs a line with a client to drop; --line-timing is what a real
-// tty does already and is not built for the emulated lines yet.
+// hangup needs a line with a client to drop (a virtual or network port);
+// --line-timing runs on every port (on a real tty it changes nothing).
 std::optional<LineFaultProblem> CheckLineFaultsForPort(const LineFaultOptions& options,
                                                        std::string_view port);
 

@@ -57,7 +57,7 @@ void OutputStage::Take(OutputKind kind, std::string_view bytes) {
     stallEnd_ = stalled_ ? Later(stallEnd_, end) : end;
     stalled_ = true;
   }
-  if (faulted.bytes.empty()) {
+  if (faulted.bytes.empty() && !faulted.hangup) {
     SetAlarm(now);
     return;
   }
@@ -66,10 +66,14 @@ void OutputStage::Take(OutputKind kind, std::string_view bytes) {
   if (!held_.empty()) writeAt = Later(writeAt, lastWrite_);
   if (writeAt == now && lineDelayMs_ == 0 && held_.empty()) {
     immediate_ += faulted.bytes;
+    if (faulted.hangup) {
+      WriteNow();  // what came before it in the batch still reaches the client
+      line_.DropClient();
+    }
     return;
   }
   lastWrite_ = writeAt;
-  held_.push_back(Held{std::move(faulted.bytes), writeAt + lineDelayMs_});
+  held_.push_back(Held{std::move(faulted.bytes), writeAt + lineDelayMs_, faulted.hangup});
   SetAlarm(now);
 }
 
@@ -83,14 +87,19 @@ void OutputStage::Discard() {
 void OutputStage::OnAlarm() {
   const std::uint32_t now = platform::GetTickCount();
   std::string due;
-  while (!held_.empty() && Reached(held_.front().due, now)) {
+  bool dropClient = false;
+  // A hangup ends this round: what is due after it waits for the next ring,
+  // which follows at once.
+  while (!dropClient && !held_.empty() && Reached(held_.front().due, now)) {
     due += held_.front().bytes;
+    dropClient = held_.front().hangup;
     held_.pop_front();
   }
   const bool resumed = stalled_ && Reached(stallEnd_, now);
   if (resumed) stalled_ = false;
   SetAlarm(now);
   if (!due.empty()) Write(due);
+  if (dropClient) DropClient();
   if (!resumed) return;
   try {
     line_.InputResumed();
@@ -110,6 +119,14 @@ void OutputStage::WriteNow() {
 void OutputStage::Write(const std::string& bytes) {
   try {
     line_.Write(bytes);
+  } catch (...) {
+    line_.ReportError(std::current_exception());
+  }
+}
+
+void OutputStage::DropClient() {
+  try {
+    line_.DropClient();
   } catch (...) {
     line_.ReportError(std::current_exception());
   }

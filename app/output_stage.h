@@ -9,8 +9,9 @@
 // time and everything after it waits behind it; a stall holds the output and
 // all later output until it ends, and tells the line to hold its input
 // meanwhile; with a line delay every write leaves that much later, in
-// order, while the device goes on. Held output is written by the stage's
-// alarm, never by blocking.
+// order, while the device goes on. A hangup drops the client where its
+// output would have gone out, after everything before it and in place of
+// it. Held output is written by the stage's alarm, never by blocking.
 //
 // User-interface thread only. Time is the tick count (a FakeTickClock in
 // tests). A failed write of output sent at once reaches the caller of
@@ -37,6 +38,8 @@ class OutputLine {
   virtual void Log(std::string_view line) = 0;
   // A stall is over: the input that waited may be read now.
   virtual void InputResumed() = 0;
+  // Pulls the cable: the client is dropped. A failure throws, as Write does.
+  virtual void DropClient() = 0;
   virtual void ReportError(std::exception_ptr error) = 0;
 };
 
@@ -70,12 +73,14 @@ class OutputStage {
  private:
   struct Held {
     std::string bytes;
-    std::uint32_t due;  // tick count at which it leaves
+    std::uint32_t due;    // tick count at which it leaves
+    bool hangup = false;  // the client is dropped then, after `bytes`
   };
 
   void Take(OutputKind kind, std::string_view bytes);
   void WriteNow();
   void Write(const std::string& bytes);
+  void DropClient();
   void SetAlarm(std::uint32_t now);
 
   FaultSchedule schedule_;

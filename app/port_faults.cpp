@@ -1,6 +1,7 @@
 #include "app/port_faults.h"
 
 #include <random>
+#include <stdexcept>
 #include <utility>
 
 #include "platform/application.h"
@@ -29,11 +30,13 @@ std::uint64_t ChooseFaultSeed(const LineFaultOptions& options) {
 }
 
 PortFaults::PortFaults(const LineFaultOptions& options, std::uint64_t seed, cport::TComPort& port,
-                       platform::Application& application, LogLine log, ReceiveInput receive)
+                       platform::Application& application, LogLine log, ReceiveInput receive,
+                       ClientMoved moved)
     : port_(port),
       application_(application),
       log_(std::move(log)),
       receive_(std::move(receive)),
+      moved_(std::move(moved)),
       stage_(options.faults, seed, options.lineDelayMs, *this, *this),
       timer_(application) {}
 
@@ -57,6 +60,16 @@ void PortFaults::InputResumed() {
   }
   if (!port_.Connected()) return;
   if (const std::int32_t waiting = port_.InputQueueCount(); waiting > 0) Receive(waiting);
+}
+
+void PortFaults::DropClient() {
+  if (!port_.Connected()) return;  // no line, no cable to pull
+  const std::string before = port_.ClientPath();
+  if (const cport::device::DeviceError error = port_.DropClient();
+      error != cport::device::ERROR_SUCCESS) {
+    throw std::runtime_error("fault hangup failed: " + cport::device::SystemErrorMessage(error));
+  }
+  if (const std::string after = port_.ClientPath(); after != before) moved_(after);
 }
 
 void PortFaults::ReportError(std::exception_ptr error) {

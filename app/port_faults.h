@@ -30,10 +30,13 @@ class PortFaults final : private OutputLine, private OutputAlarm {
   using LogLine = std::function<void(std::string_view)>;
   // Reads `count` waiting bytes from the port and handles them.
   using ReceiveInput = std::function<void(std::int32_t count)>;
+  // A hangup moved the port's client side to `path` (a virtual port).
+  using ClientMoved = std::function<void(const std::string& path)>;
 
   // All references must outlive the object.
   PortFaults(const LineFaultOptions& options, std::uint64_t seed, cport::TComPort& port,
-             platform::Application& application, LogLine log, ReceiveInput receive);
+             platform::Application& application, LogLine log, ReceiveInput receive,
+             ClientMoved moved);
 
   void SendReplies(std::string_view replies) { stage_.SendReplies(replies); }
   void SendReading(std::string_view reading) { stage_.SendReading(reading); }
@@ -50,6 +53,7 @@ class PortFaults final : private OutputLine, private OutputAlarm {
   void Write(std::string_view bytes) override;
   void Log(std::string_view line) override { log_(line); }
   void InputResumed() override;
+  void DropClient() override;
   void ReportError(std::exception_ptr error) override;
   // OutputAlarm
   void Set(std::uint32_t milliseconds) override;
@@ -59,6 +63,7 @@ class PortFaults final : private OutputLine, private OutputAlarm {
   platform::Application& application_;
   LogLine log_;
   ReceiveInput receive_;
+  ClientMoved moved_;
   bool receiving_ = false;
   bool resumePending_ = false;  // a stall ended while a receive ran
   OutputStage stage_;

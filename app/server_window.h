@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,8 +74,16 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   void btClosePortClick() override;
 
   // From now on every reply and reading passes the line faults the options
-  // ask for; with none asked for, nothing changes. Logs the seed it picked.
+  // ask for, and the port moves its bytes at the baud rate with
+  // --line-timing; with none asked for, nothing changes. Logs the seed it
+  // picked.
   void UseLineFaults(const LineFaultOptions& options);
+  // Called when a hangup fault moved the virtual port's client side to a new
+  // path, before "virtual port PATH" is logged. An exception reaches the
+  // application's error handling.
+  void SetOnClientPathMoved(std::function<void(const std::string& path)> handler) {
+    onClientPathMoved_ = std::move(handler);
+  }
 
   // OnRxChar: reads what is waiting and hands it to the protocol.
   void ComPort1RxChar(cport::TCustomComPort& Sender, std::int32_t Count);
@@ -97,6 +106,7 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   void ReportError(std::exception_ptr error) override;
 
   void ReceiveWaiting(std::int32_t count);
+  void ClientPathMoved(const std::string& path);
   void SendReading(const std::string& reading);
   void UpdateOpenPortEnabled();
   // The close's visible end: the window reset, then the error box or the log line.
@@ -115,6 +125,7 @@ class TfrmSerialServer : public ServerViewHandlers, private ProtocolHost {
   // Queued device notices run only while the window still exists.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   std::unique_ptr<PortFaults> lineFaults_;  // none: output goes straight to the port
+  std::function<void(const std::string&)> onClientPathMoved_;
 
  public:
   // Declared last so it is destroyed first: closing the port ends event

@@ -2,7 +2,13 @@
 // with a floor: a minimal device of a few lines on a pseudo-terminal.
 //
 //   roundtrip QUILLANE [--rounds N] [--sequential N] [--pipelined N]
-//             [--idle-seconds S] [--floor-only]
+//             [--idle-seconds S] [--floor-only] [--line-timing]
+//
+// With --line-timing the device runs at 9600 8N1 with --line-timing and
+// the run measures, beside the rate's theoretical times, the round trip of a
+// get command and the time for --pipelined replies (1000 by default in this
+// mode), then the wake-ups of an idle port with line timing and the fault
+// options on.
 //
 // The device runs headless on a virtual port, its log going to a file in a
 // scratch folder; the benchmark is its client on the port's link. Each
@@ -388,7 +394,7 @@ struct ProcessUsage {
 class DeviceProcess {
  public:
   DeviceProcess(const fs::path& program, const fs::path& folder, bool simulate,
-                const std::string& port = "virtual")
+                const std::string& port = "virtual", const std::vector<std::string>& extra = {})
       : link_(folder / ("dev-" + std::to_string(starts_ + 1) + ".tty")),
         log_(folder / ("device-" + std::to_string(++starts_) + ".log")) {
     std::vector<std::string> args = {program.string(),   "--headless",
@@ -400,6 +406,7 @@ class DeviceProcess {
       args.push_back(link_.string());
     }
     if (simulate) args.emplace_back("--simulate");
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
       argv.push_back(arg.data());
@@ -546,6 +553,8 @@ struct Options {
   std::size_t pipelined = 20000;
   int idleSeconds = 10;
   bool floorOnly = false;
+  bool lineTiming = false;
+  bool pipelinedGiven = false;
 };
 
 Options ParseArguments(int argc, char** argv) {
@@ -564,6 +573,9 @@ Options ParseArguments(int argc, char** argv) {
       options.sequential = number("--sequential");
     } else if (arg == "--pipelined") {
       options.pipelined = number("--pipelined");
+      options.pipelinedGiven = true;
+    } else if (arg == "--line-timing") {
+      options.lineTiming = true;
     } else if (arg == "--idle-seconds") {
       options.idleSeconds = static_cast<int>(number("--idle-seconds"));
     } else if (arg == "--floor-only") {
@@ -761,8 +773,76 @@ void MeasureResources(const Options& options, const fs::path& folder) {
   }
 }
 
+// --- Line timing at 9600 8N1: 10 bits a byte, 960 bytes a second.
+
+constexpr double kBytesPerSecond = 960.0;
+
+// Replies to "a\r\n" are "0\r\n" while the parameters are fresh.
+constexpr std::size_t kReplyBytes = 3;
+
+void MeasureLineTiming(const Options& options, const fs::path& folder) {
+  const std::vector<std::string> timed = {"--line-timing"};
+  DeviceProcess device(options.program, folder, false, "virtual", timed);
+  Client client(OpenTerminal(device.Link()));
+  client.Drain();
+  MeasureSequential(client, 20);  // warm
+  const std::size_t sequentialCount = std::min<std::size_t>(options.sequential, 500);
+  const Sequential s = MeasureSequential(client, sequentialCount);
+  const double theoryRoundTripMs = (kCommand.size() + kReplyBytes) / kBytesPerSecond * 1000.0;
+  std::printf(
+      "line timing 9600 8N1: get round trip over %zu: p50 %.2f ms  p99 %.2f ms  max %.2f ms | "
+      "rate's time %.2f ms (3 bytes in, 3 out)\n",
+      sequentialCount, Percentile(s.microseconds, 0.5) / 1000.0,
+      Percentile(s.microseconds, 0.99) / 1000.0, Percentile(s.microseconds, 1.0) / 1000.0,
+      theoryRoundTripMs);
+  client.Drain();
+  const std::size_t pipelined = options.pipelinedGiven ? options.pipelined : 1000;
+  const Pipelined p = MeasurePipelined(client, pipelined);
+  // In and out overlap: the commands' time, then the last reply's.
+  const double theorySeconds =
+      (static_cast<double>(pipelined * kCommand.size()) + kReplyBytes) / kBytesPerSecond;
+  std::printf(
+      "line timing 9600 8N1: %zu/%zu pipelined replies in %.3f s | rate's time %.3f s "
+      "(%.1f%%)\n",
+      p.replies, p.commands, p.seconds, theorySeconds, 100.0 * p.seconds / theorySeconds);
+  if (p.replies < p.commands) Fail("pipelined replies were lost with line timing");
+  std::fflush(stdout);
+
+  const auto idle = std::chrono::milliseconds(options.idleSeconds * 1000);
+  const std::string period = std::to_string(options.idleSeconds) + " s";
+  const ProcessUsage before = device.Usage();
+  device.Idle(idle);
+  PrintUsage(("line timing, idle " + period + ", client").c_str(), before, device.Usage());
+
+  const std::vector<std::string> everything = {
+      "--line-timing", "--line-delay",  "50",     "--fault", "delay:ms=200,every=3",
+      "--fault",       "corrupt:p=0.1", "--seed", "1"};
+  DeviceProcess faulty(options.program, folder, false, "virtual", everything);
+  Client faultyClient(OpenTerminal(faulty.Link()));
+  faultyClient.Drain();
+  for (int i = 0; i < 10; ++i) {
+    faultyClient.WriteAll(kCommand, Clock::now() + kReplyDeadline);
+    if (!faultyClient.ReadLines(1, Clock::now() + kReplyDeadline)) Fail("no reply with faults on");
+  }
+  faultyClient.Drain();
+  const ProcessUsage quiet = faulty.Usage();
+  faulty.Idle(idle);
+  PrintUsage(("all options, idle " + period + ", client").c_str(), quiet, faulty.Usage());
+}
+
 int Run(const Options& options) {
   ScratchFolder folder;
+  if (options.lineTiming) {
+    try {
+      MeasureLineTiming(options, folder.Path());
+    } catch (const std::exception& error) {
+      folder.Keep();
+      std::fprintf(stderr, "roundtrip: %s\n(scratch folder kept: %s)\n", error.what(),
+                   folder.Path().c_str());
+      return 1;
+    }
+    return 0;
+  }
   bool complete = true;
   try {
     std::optional<DeviceProcess> device;
@@ -838,7 +918,7 @@ int main(int argc, char** argv) {
   } catch (const std::invalid_argument& error) {
     std::fprintf(stderr,
                  "roundtrip: %s\nusage: roundtrip QUILLANE [--rounds N] [--sequential N] "
-                 "[--pipelined N] [--idle-seconds S] [--floor-only]\n",
+                 "[--pipelined N] [--idle-seconds S] [--floor-only] [--line-timing]\n",
                  error.what());
     return 2;
   }

@@ -506,6 +506,17 @@ class TCustomComPort : public TComponent {
   // other devices and while closed.
   std::string ClientPath() const;
 
+  // Line timing on the device (device::SerialDevice::SetLineTiming): an
+  // emulated line moves its bytes at the baud rate, as a real port does.
+  // Off by default; neither published nor stored. Applied when the port
+  // opens and at once while it is open; a refusal reports ecSetStateFailed.
+  bool LineTiming() const { return lineTiming_; }
+  void SetLineTiming(bool on);
+  // Drops the client of a virtual or network port as a pulled cable would
+  // (device::SerialDevice::DropClient). Reports nothing: the result says
+  // whether it happened (ERROR_INVALID_HANDLE while closed).
+  device::DeviceError DropClient();
+
   // --- Event callbacks
   const TRxCharEvent& OnRxChar() const { return onRxChar_; }
   void SetOnRxChar(TRxCharEvent f) { onRxChar_ = std::move(f); }
@@ -625,6 +636,7 @@ class TCustomComPort : public TComponent {
   void StopEventThread();
 
   bool ApplyAllowed() const;
+  void ApplyLineTiming();
 
   std::unique_ptr<TComThread, EventMachineryDeleter> eventThread_;
   bool threadCreated_ = false;
@@ -635,6 +647,7 @@ class TCustomComPort : public TComponent {
   bool hasRxBufLink_ = false;
   bool connected_ = false;
   bool closing_ = false;  // a close is in progress; a nested close does nothing
+  bool lineTiming_ = false;
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";

@@ -94,6 +94,15 @@ void TCustomComPort::ConfigurePort() {
   ApplyBufferSizes();
   ApplyLineSettings();
   ApplyPortTimeouts();
+  // A device opens without it: only a port that asks for it calls the device.
+  if (lineTiming_) ApplyLineTiming();
+}
+
+void TCustomComPort::ApplyLineTiming() {
+  if (!ApplyAllowed()) return;
+  if (const device::DeviceError error = handle_->SetLineTiming(lineTiming_); error != 0) {
+    ReportDeviceError(ecSetStateFailed, error);
+  }
 }
 
 bool TCustomComPort::ApplyAllowed() const {

@@ -300,6 +300,17 @@ std::string TCustomComPort::ClientPath() const {
   return handle_ ? handle_->ClientPath() : "";
 }
 
+void TCustomComPort::SetLineTiming(bool on) {
+  if (on == lineTiming_) return;
+  lineTiming_ = on;
+  ApplyLineTiming();
+}
+
+device::DeviceError TCustomComPort::DropClient() {
+  if (!connected_ || !handle_) return device::ERROR_INVALID_HANDLE;
+  return handle_->DropClient();
+}
+
 void TCustomComPort::SetOnDeviceNotice(TDeviceNoticeEvent f) {
   onDeviceNotice_ = std::move(f);
   if (handle_) ForwardDeviceNotices();

@@ -22,6 +22,8 @@ std::string_view BaseMessage(DWORD code) {
       return "The handle is invalid.";
     case ERROR_GEN_FAILURE:
       return "A device attached to the system is not functioning.";
+    case ERROR_NOT_SUPPORTED:
+      return "The request is not supported.";
     case ERROR_INVALID_PARAMETER:
       return "The parameter is incorrect.";
     case ERROR_OPERATION_ABORTED:

@@ -39,6 +39,7 @@ inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;      // no such device
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;       // denied, or in use
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;      // a call on a closed device
 inline constexpr DWORD ERROR_GEN_FAILURE = 31;        // any other device failure
+inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;      // a call this kind of device has not
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;  // a setting the device refuses
 inline constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 inline constexpr DWORD ERROR_IO_PENDING = 997;
@@ -221,6 +222,19 @@ class SerialDevice {
   // it was replaced, and must not call the device. Devices that have no
   // notices ignore it.
   virtual void SetNoticeHandler(NoticeHandler /*handler*/) {}
+
+  // Line timing: bytes move at the rate and framing of the last
+  // SetCommState, both ways, as on a UART, so that writes take their time
+  // (and end short under their total timeout) and input arrives byte by
+  // byte. Off when the device opens. A device whose line keeps the rate
+  // itself (a real serial port) succeeds and changes nothing.
+  virtual DeviceError SetLineTiming(bool /*on*/) { return ERROR_SUCCESS; }
+
+  // Drops the client of a line that has one (a virtual or network port) as a
+  // pulled cable would: the client sees its line hang up, the device goes on
+  // and the next client attaches as usual. ERROR_NOT_SUPPORTED on other
+  // devices. A virtual port comes back on a new client path (ClientPath).
+  virtual DeviceError DropClient() { return ERROR_NOT_SUPPORTED; }
 };
 
 inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;

@@ -1,6 +1,7 @@
 // "loop": an in-memory loopback plug. What is written is received again, and
 // the plug ties the outputs to the inputs as a loopback connector does: DTR
-// drives DSR and RLSD, RTS drives CTS.
+// drives DSR and RLSD, RTS drives CTS. With line timing a byte is received
+// as its last bit is sent.
 #include <array>
 #include <mutex>
 
@@ -42,6 +43,9 @@ class LoopWire final : public Wire {
       driver_.ConsumeOutput(n);
     }
   }
+
+  // What comes back is the driver's own output, which took its line time.
+  LinePacing Pacing() const override { return LinePacing::kOutputOnly; }
 
   device::DeviceError Close() override {
     std::lock_guard lock(mutex_);

@@ -187,6 +187,10 @@ class MemoryDevice final : public SerialDevice {
   void SetNoticeHandler(NoticeHandler handler) override {
     driver_->SetNoticeHandler(std::move(handler));
   }
+  DeviceError SetLineTiming(bool on) override {
+    return Run({.name = "SetLineTiming", .args = {on ? 1u : 0u}}, nullptr,
+               [&] { return driver_->SetLineTiming(on); });
+  }
 
  private:
   // An injected failure of an overlapped call starts nothing: the block

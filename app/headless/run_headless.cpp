@@ -71,6 +71,8 @@ int RunHeadless(const ProgramOptions& options, ShutdownSignals& shutdownSignals)
   if (!OpenChosenPort(window, view, options)) return 1;
 
   if (link) {
+    // A hangup fault moves the client side: the link follows it.
+    window.SetOnClientPathMoved([&link](const std::string& path) { link->PointTo(path); });
     try {
       link->PointTo(window.ComPort1.ClientPath());
     } catch (const std::exception& error) {

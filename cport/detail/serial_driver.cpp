@@ -139,14 +139,23 @@ DriverTime SerialDriver::Now() const {
 }
 
 void SerialDriver::OnClockAdvanced() {
-  Lock lock(mutex_);
-  ExpireDue(Now());
+  bool sent = false;
+  {
+    Lock lock(mutex_);
+    sent = ExpireDue(Now());
+  }
+  if (sent && wire_) wire_->OutputReady();
 }
 
 void SerialDriver::TimerLoop() {
   Lock lock(mutex_);
   while (!stopTimer_) {
-    ExpireDue(Now());
+    if (ExpireDue(Now())) {
+      lock.unlock();
+      if (wire_) wire_->OutputReady();
+      lock.lock();
+      continue;
+    }
     timerSleepsUntil_ = NearestDeadline();
     if (timerSleepsUntil_) {
       timer_.wait_until(lock, *timerSleepsUntil_);
@@ -171,11 +180,18 @@ std::optional<DriverTime> SerialDriver::NearestDeadline() const {
   }
   for (const PendingWrite& write : writes_)
     Earliest(nearest, write.deadline);
+  Earliest(nearest, txPacer_.NextDone());
+  Earliest(nearest, rxPacer_.NextDone());
   return nearest;
 }
 
-// A timeout ends a transfer with what it moved so far; that is not a failure.
-void SerialDriver::ExpireDue(DriverTime now) {
+// Bytes that are done on the line move first: a byte sent as its write's
+// timeout runs out still counts. A timeout ends a transfer with what it
+// moved so far; that is not a failure. A write's bytes not yet sent leave
+// the line with it.
+bool SerialDriver::ExpireDue(DriverTime now) {
+  if (paceInput_) ReceiveFromLine(rxPacer_.TakeDone(now), now);
+  const bool sent = paceOutput_ && Transmit(now);
   for (auto it = reads_.begin(); it != reads_.end();) {
     if (Due(it->totalDeadline, now) || Due(it->intervalDeadline, now)) {
       Complete(it->overlapped, ERROR_SUCCESS, it->done);
@@ -184,8 +200,14 @@ void SerialDriver::ExpireDue(DriverTime now) {
       ++it;
     }
   }
+  ExpireWrites(now);
+  return sent;
+}
+
+void SerialDriver::ExpireWrites(DriverTime now) {
   for (auto it = writes_.begin(); it != writes_.end();) {
     if (Due(it->deadline, now)) {
+      if (paceOutput_) txPacer_.Drop(it->count - it->done);
       Complete(it->overlapped, ERROR_SUCCESS, it->done);
       it = writes_.erase(it);
     } else {
@@ -278,7 +300,50 @@ device::DeviceError SerialDriver::SetCommState(const DCB& dcb) {
   }
   Lock lock(mutex_);
   dcb_ = dcb;
+  const CharacterTime character = CharacterTimeOf(dcb);
+  txPacer_.SetCharacterTime(character, Now());
+  rxPacer_.SetCharacterTime(character, Now());
+  Reschedule(NearestDeadline());
   return ERROR_SUCCESS;
+}
+
+device::DeviceError SerialDriver::SetLineTiming(bool on) {
+  const LinePacing pacing = wire_ ? wire_->Pacing() : LinePacing::kBothWays;
+  bool queued = false;
+  {
+    Lock lock(mutex_);
+    if (closed_) return ERROR_INVALID_HANDLE;
+    const DriverTime now = Now();
+    const bool output = on && pacing != LinePacing::kByTheLine;
+    const bool input = on && pacing == LinePacing::kBothWays;
+    // Switched off, what is on the line arrives, or is queued, at once;
+    // switched on, writes still pending go on the line from now.
+    if (paceInput_ && !input) {
+      ReceiveFromLine(rxLine_.size(), now);
+      rxPacer_.Clear();
+    }
+    paceInput_ = input;
+    if (paceOutput_ && !output) {
+      txPacer_.Clear();
+      paceOutput_ = false;
+      queued = FillOutputQueue();
+    } else if (!paceOutput_ && output) {
+      paceOutput_ = true;
+      for (const PendingWrite& write : writes_)
+        txPacer_.Add(write.count - write.done, now);
+    }
+    Reschedule(NearestDeadline());
+  }
+  if (queued && wire_) wire_->OutputReady();
+  return ERROR_SUCCESS;
+}
+
+device::DeviceError SerialDriver::DropClient() {
+  {
+    Lock lock(mutex_);
+    if (closed_) return ERROR_INVALID_HANDLE;
+  }
+  return wire_ ? wire_->DropClient() : device::DeviceError(device::ERROR_NOT_SUPPORTED);
 }
 
 device::DeviceError SerialDriver::GetCommState(DCB& dcb) {
@@ -291,6 +356,11 @@ device::DeviceError SerialDriver::GetCommState(DCB& dcb) {
 DCB SerialDriver::State() const {
   Lock lock(mutex_);
   return dcb_;
+}
+
+std::optional<DriverTime> SerialDriver::NextDeadline() const {
+  Lock lock(mutex_);
+  return NearestDeadline();
 }
 
 device::DeviceError SerialDriver::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
@@ -376,7 +446,7 @@ device::DeviceError SerialDriver::ReadFile(void* buffer, DWORD count, DWORD* rea
 
 // Lock held. True once when the backend waits for room and there is some.
 bool SerialDriver::RoomAppeared() {
-  if (!inputBlocked_ || input_.size() >= inSize_) return false;
+  if (!inputBlocked_ || input_.size() + rxLine_.size() >= inSize_) return false;
   inputBlocked_ = false;
   return true;
 }
@@ -452,9 +522,34 @@ void SerialDriver::AcceptByte(BYTE byte, DWORD& events, DriverTime now) {
   if (belowMark && input_.size() * 5 >= std::size_t{inSize_} * 4) events |= device::EV_RX80FULL;
 }
 
+// A byte as it comes off the line, with the errors it arrived with.
+void SerialDriver::AcceptLineByte(BYTE byte, DWORD errors, DWORD& events, DriverTime now) {
+  if (errors != 0) {
+    errors_ |= errors;
+    if (errors & kLineStatusErrors) events |= device::EV_ERR;
+    if ((errors & device::CE_RXPARITY) && (dcb_.Flags & device::DCB_fErrorChar)) {
+      byte = static_cast<BYTE>(dcb_.ErrorChar);
+    }
+  }
+  AcceptByte(byte, events, now);
+}
+
+// The first `count` bytes on the line are done: they enter the driver.
+void SerialDriver::ReceiveFromLine(std::size_t count, DriverTime now) {
+  if (count == 0) return;
+  DWORD events = 0;
+  for (std::size_t i = 0; i < count && !rxLine_.empty(); ++i) {
+    AcceptLineByte(rxLine_.front().byte, rxLine_.front().errors, events, now);
+    rxLine_.pop_front();
+  }
+  Raise(events);
+}
+
 std::size_t SerialDriver::ReceiveRoom() {
   Lock lock(mutex_);
-  const std::size_t room = input_.size() < inSize_ ? inSize_ - input_.size() : 0;
+  // Bytes still on the line have their place in the queue already.
+  const std::size_t held = input_.size() + rxLine_.size();
+  const std::size_t room = held < inSize_ ? inSize_ - held : 0;
   inputBlocked_ = room == 0;
   return room;
 }
@@ -462,8 +557,15 @@ std::size_t SerialDriver::ReceiveRoom() {
 void SerialDriver::Receive(std::span<const BYTE> bytes) {
   Lock lock(mutex_);
   if (closed_) return;
-  DWORD events = 0;
   const DriverTime now = Now();
+  if (paceInput_) {
+    for (BYTE byte : bytes)
+      rxLine_.push_back({byte, 0});
+    rxPacer_.Add(bytes.size(), now);
+    Reschedule(rxPacer_.NextDone());
+    return;
+  }
+  DWORD events = 0;
   for (BYTE byte : bytes)
     AcceptByte(byte, events, now);
   Raise(events);
@@ -472,12 +574,15 @@ void SerialDriver::Receive(std::span<const BYTE> bytes) {
 void SerialDriver::ReceiveFaulty(BYTE byte, DWORD errors) {
   Lock lock(mutex_);
   if (closed_) return;
-  errors_ |= errors;
-  DWORD events = (errors & kLineStatusErrors) ? device::EV_ERR : 0;
-  if ((errors & device::CE_RXPARITY) && (dcb_.Flags & device::DCB_fErrorChar)) {
-    byte = static_cast<BYTE>(dcb_.ErrorChar);
+  const DriverTime now = Now();
+  if (paceInput_) {
+    rxLine_.push_back({byte, errors});
+    rxPacer_.Add(1, now);
+    Reschedule(rxPacer_.NextDone());
+    return;
   }
-  AcceptByte(byte, events, Now());
+  DWORD events = 0;
+  AcceptLineByte(byte, errors, events, now);
   Raise(events);
 }
 
@@ -535,7 +640,7 @@ DWORD SerialDriver::StartWrite(const BYTE* buffer, DWORD count, DWORD* written,
   if (hungUp_) return FinishStart(overlapped, ERROR_DEVICE_NOT_CONNECTED, 0, written);
   if (count == 0) return FinishStart(overlapped, ERROR_SUCCESS, 0, written);
   DWORD taken = 0;
-  if (output_.empty() && writes_.empty()) {
+  if (output_.empty() && writes_.empty() && !paceOutput_) {
     const DWORD status = WriteDirectly(buffer, count, written, overlapped, taken);
     if (status != ERROR_IO_PENDING) return status;
   }
@@ -546,11 +651,12 @@ DWORD SerialDriver::StartWrite(const BYTE* buffer, DWORD count, DWORD* written,
                                       t.WriteTotalTimeoutConstant);
   }
   writes_.push_back(pending);
+  if (paceOutput_) txPacer_.Add(count, Now());
   const bool wasEmpty = output_.empty();
   wake = FillOutputQueue() && wasEmpty;
-  // Still listed: it did not fit and waits for room.
+  // Still listed: it did not fit and waits for room, or is being sent.
   if (!writes_.empty() && writes_.back().overlapped == overlapped) {
-    Reschedule(pending.deadline);
+    Reschedule(NearestDeadline());
     return FinishStart(overlapped, ERROR_IO_PENDING, 0, written);
   }
   if (written) *written = count;
@@ -570,8 +676,10 @@ DWORD SerialDriver::WriteDirectly(const BYTE* buffer, DWORD count, DWORD* writte
 }
 
 // Moves bytes of the waiting writes, oldest first, into the output queue
-// while it has room; a write whose last byte is queued completes.
+// while it has room; a write whose last byte is queued completes. With line
+// timing only bytes that have been sent move.
 bool SerialDriver::FillOutputQueue() {
+  if (paceOutput_) return Transmit(Now());
   bool moved = false;
   while (!writes_.empty() && output_.size() < outSize_) {
     PendingWrite& write = writes_.front();
@@ -585,6 +693,37 @@ bool SerialDriver::FillOutputQueue() {
     writes_.pop_front();
   }
   return moved;
+}
+
+// The bytes done on the line move from their writes into the output queue,
+// as far as it has room; a write completes with its last byte sent. Bytes
+// the queue has no room for stop the line until it has.
+// A write whose timeout has passed gets the bytes done by its deadline, not
+// by now, however late this runs: a short write ends where the hardware's
+// would.
+bool SerialDriver::Transmit(DriverTime now) {
+  bool moved = false;
+  for (;;) {
+    std::optional<DriverTime> deadline;
+    for (const PendingWrite& write : writes_)
+      Earliest(deadline, write.deadline);
+    const DriverTime until = deadline && *deadline < now ? *deadline : now;
+    const std::size_t room = output_.size() < outSize_ ? outSize_ - output_.size() : 0;
+    std::size_t sent = txPacer_.TakeDone(until, room);
+    moved = moved || sent > 0;
+    while (sent > 0 && !writes_.empty()) {
+      PendingWrite& write = writes_.front();
+      const auto n = static_cast<DWORD>(std::min<std::size_t>(sent, write.count - write.done));
+      output_.insert(output_.end(), write.buffer + write.done, write.buffer + write.done + n);
+      write.done += n;
+      sent -= n;
+      if (write.done < write.count) break;
+      Complete(write.overlapped, ERROR_SUCCESS, write.count);
+      writes_.pop_front();
+    }
+    if (until == now) return moved;
+    ExpireWrites(until);
+  }
 }
 
 std::size_t SerialDriver::PeekOutput(std::span<BYTE> dest) const {
@@ -601,7 +740,8 @@ void SerialDriver::ConsumeOutput(std::size_t count) {
   if (count == 0) return;
   output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(count));
   FillOutputQueue();
-  if (output_.empty()) Raise(device::EV_TXEMPTY);
+  if (paceOutput_) Reschedule(txPacer_.NextDone());  // a line stopped for room goes on
+  if (output_.empty() && writes_.empty()) Raise(device::EV_TXEMPTY);
 }
 
 std::size_t SerialDriver::OutputQueued() const {
@@ -621,6 +761,7 @@ void SerialDriver::AbortWrites(DWORD status) {
   for (const PendingWrite& write : writes_)
     Complete(write.overlapped, status, write.done);
   writes_.clear();
+  txPacer_.Clear();
 }
 
 void SerialDriver::EndEverything(DWORD status) {
@@ -642,7 +783,11 @@ device::DeviceError SerialDriver::PurgeComm(DWORD flags) {
     if (closed_) return ERROR_INVALID_HANDLE;
     if (flags & device::PURGE_TXABORT) AbortWrites(ERROR_OPERATION_ABORTED);
     if (flags & device::PURGE_RXABORT) AbortReads(ERROR_OPERATION_ABORTED);
-    if (flags & device::PURGE_RXCLEAR) input_.clear();
+    if (flags & device::PURGE_RXCLEAR) {
+      input_.clear();
+      rxLine_.clear();
+      rxPacer_.Clear();
+    }
     room = RoomAppeared();
     if (flags & device::PURGE_TXCLEAR) {
       output_.clear();

@@ -50,9 +50,21 @@
 //     completes everything still pending with ERROR_OPERATION_ABORTED. A
 //     failed Wire::Close leaves the device open and untouched.
 //
+// Line timing (SetLineTiming, off at open): bytes move at the DCB's rate,
+// as on a UART (see line_pacer.h). Output: a write's bytes go onto the line
+// one after the other and reach the output queue, where the backend takes
+// them, only once they have been sent; the write completes when its last
+// byte has been sent, so a write longer than its total timeout ends short
+// and its unsent bytes are not sent. Input: what the backend receives stays
+// on the line for its time before it enters the input queue, so a burst
+// arrives as a run of EV_RXCHAR. A line that keeps the rate itself (a real
+// UART) is left alone; a loopback paces only its output, which is its input
+// (Wire::Pacing). Nothing is timed while no byte is on the line.
+//
 // Timeouts: with no clock the driver runs one timer thread per device that
 // sleeps on a condition variable until the nearest deadline (no periodic
-// tick; it sleeps without a deadline while nothing is timed). With a
+// tick; it sleeps without a deadline while nothing is timed; with line
+// timing it wakes as bytes are done, at most once a millisecond). With a
 // ManualClock there is no timer thread: ManualClock::Advance expires due
 // deadlines synchronously.
 //
@@ -61,6 +73,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -70,12 +83,20 @@
 #include <thread>
 
 #include "cport/detail/driver_clock.h"
+#include "cport/detail/line_pacer.h"
 #include "cport/serial_device.h"
 
 namespace cport::detail {
 
 using device::BYTE;
 using device::DWORD;
+
+// What line timing asks of the driver on a line (Wire::Pacing).
+enum class LinePacing : std::uint8_t {
+  kByTheLine,   // the line keeps the rate itself (a real UART): nothing to do
+  kBothWays,    // the driver paces output and input
+  kOutputOnly,  // the driver paces output; the input is that output (a loopback)
+};
 
 // The far side of the line, implemented by a backend.
 class Wire {
@@ -113,6 +134,11 @@ class Wire {
   virtual device::DeviceError Close() = 0;
   // See device::SerialDevice::ClientPath.
   virtual std::string ClientPath() const { return {}; }
+  // How this line moves bytes in time (see LinePacing).
+  virtual LinePacing Pacing() const { return LinePacing::kBothWays; }
+  // See device::SerialDevice::DropClient. Called from the caller's thread,
+  // never concurrently with Close.
+  virtual device::DeviceError DropClient() { return device::ERROR_NOT_SUPPORTED; }
 };
 
 // ERROR_SUCCESS, or ERROR_INVALID_PARAMETER for a DCB no serial line accepts:
@@ -156,6 +182,8 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   device::DeviceError CloseHandle() override;
   std::string ClientPath() const override;
   void SetNoticeHandler(device::NoticeHandler handler) override;
+  device::DeviceError SetLineTiming(bool on) override;
+  device::DeviceError DropClient() override;
 
   // --- The far side, for the backend ---
   // How many bytes Receive takes now without dropping any. After it returned
@@ -183,6 +211,10 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   void Notify(const device::DeviceNotice& notice);
   // The state the line was last set to.
   device::DCB State() const;
+  // The earliest time the driver has something to do at (a timeout, a byte
+  // done on a timed line); none while nothing is timed, when its timer
+  // sleeps without a deadline.
+  std::optional<DriverTime> NextDeadline() const;
 
  private:
   struct PendingRead {
@@ -212,7 +244,9 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   void OnClockAdvanced() override;
   void TimerLoop();
   void Reschedule(std::optional<DriverTime> deadline);
-  void ExpireDue(DriverTime now);
+  // True when sent bytes reached the output queue (the wire is owed OutputReady).
+  bool ExpireDue(DriverTime now);
+  void ExpireWrites(DriverTime now);
   std::optional<DriverTime> NearestDeadline() const;
 
   static void BeginOverlapped(device::OVERLAPPED* overlapped);
@@ -229,8 +263,11 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   bool ReadIsDone(const PendingRead& read) const;
   void ServeReads();
   bool FillOutputQueue();
+  bool Transmit(DriverTime now);
   void Raise(DWORD events);
   void AcceptByte(BYTE byte, DWORD& events, DriverTime now);
+  void AcceptLineByte(BYTE byte, DWORD errors, DWORD& events, DriverTime now);
+  void ReceiveFromLine(std::size_t count, DriverTime now);
   void AbortReads(DWORD status);
   void AbortWrites(DWORD status);
   void EndEverything(DWORD status);
@@ -266,6 +303,16 @@ class SerialDriver final : public device::SerialDevice, private ClockListener {
   DWORD errors_ = 0;   // the ClearCommError error word
   DWORD modem_ = 0;
   bool inputBlocked_ = false;  // ReceiveRoom found no room; InputRoom is owed
+  // Line timing. With paced output, PendingWrite::done counts bytes sent.
+  bool paceOutput_ = false;
+  bool paceInput_ = false;
+  LinePacer txPacer_;
+  LinePacer rxPacer_;
+  struct LineByte {
+    BYTE byte;
+    DWORD errors;  // CE_RXPARITY, CE_FRAME of ReceiveFaulty
+  };
+  std::deque<LineByte> rxLine_;  // received, still on the line
   bool hungUp_ = false;
   bool closing_ = false;  // a CloseHandle is in progress
   bool closed_ = false;

@@ -186,6 +186,16 @@ device::DeviceError NetworkLine::Close() {
   return ERROR_SUCCESS;
 }
 
+device::DeviceError NetworkLine::DropClient() {
+  const std::lock_guard lock(mutex_);
+  // Not closed here: the I/O thread may be polling the descriptor. The
+  // shutdown wakes it with the end of the stream, and it detaches.
+  if (client_.Valid() && ::shutdown(client_.Get(), SHUT_RDWR) != 0 && errno != ENOTCONN) {
+    return ErrorFromErrno(errno);
+  }
+  return ERROR_SUCCESS;
+}
+
 bool NetworkLine::SendBlocked() const {
   return waitingForRoom_ || (suspended_ && driver_.OutputQueued() > 0);
 }

@@ -26,8 +26,12 @@
 // a client that takes nothing (the 500 ms above): an idle line never wakes.
 // The device's DTR and RTS reach an rfc2217 client as its DSR and CTS; the
 // client's DTR and RTS are the device's DSR and CTS. Break from the client is
-// a break on the device's line. There is no line rate: SET-BAUDRATE and the
-// other settings are answered as taken, and logged through the notice sink.
+// a break on the device's line. There is no line rate of its own: SET-BAUDRATE
+// and the other settings are answered as taken, and logged through the
+// notice sink; line timing is the driver's, both ways, at the DCB's rate.
+// DropClient shuts the client's connection down, both ways, as a pulled
+// cable would: the client reads the end of the stream, and the I/O thread
+// detaches it as when it leaves.
 //
 // All Wire functions are called by the serial driver (detail/serial_driver.h).
 #pragma once
@@ -75,6 +79,7 @@ class NetworkLine final : public Wire, private Rfc2217Host {
   std::size_t WriteNow(std::span<const BYTE> bytes) override;
   device::DeviceError Purge(DWORD flags) override;
   device::DeviceError Close() override;
+  device::DeviceError DropClient() override;
   // The client's URL: "socket://HOST:PORT" or "rfc2217://HOST:PORT", with
   // the port the system picked for port 0.
   std::string ClientPath() const override { return url_; }

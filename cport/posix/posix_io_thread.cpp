@@ -33,6 +33,11 @@ PosixIoThread::~PosixIoThread() {
 }
 
 void PosixIoThread::Start() {
+  stop_ = false;
+  decoder_.Reset();
+  hungUp_ = false;
+  endSeen_ = false;
+  waitingForRoom_ = false;
   if (options_.watchErrorCounters) haveCounters_ = ReadCounters(counters_);
   thread_ = std::thread([this] { Run(); });
 }

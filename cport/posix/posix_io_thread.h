@@ -17,6 +17,8 @@
 //
 // Start, Wake, Stop and the setters may be called from any thread; Stop
 // returns once the thread has ended and will never call the driver again.
+// Start after Stop serves the line afresh (its descriptor now names a new
+// line): what the thread knew of the old one is forgotten.
 // WriteNow is for Wire::WriteNow, under the driver's lock (see there).
 #pragma once
 

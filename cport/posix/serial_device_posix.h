@@ -41,6 +41,10 @@ class PosixLine final : public TtyLine {
   device::DeviceError Purge(DWORD flags) override;
   device::DeviceError RefreshModemStatus() override;
   device::DeviceError Close() override;
+  // A UART keeps its rate; a pseudo-terminal slave moves bytes at once.
+  LinePacing Pacing() const override {
+    return pseudoTerminal_ ? LinePacing::kBothWays : LinePacing::kByTheLine;
+  }
 
  private:
   device::DeviceError ApplyTermios(const device::DCB& dcb);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -36,28 +37,88 @@ void VirtualLineCounters::Changed() {
   changed_.notify_all();
 }
 
-DeviceError VirtualLine::Create(SerialDriver& driver, std::shared_ptr<VirtualLineCounters> counters,
-                                std::unique_ptr<VirtualLine>& line) {
-  UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!master.Valid()) return Failure(errno);
-  if (::fcntl(master.Get(), F_SETFL, O_NONBLOCK) != 0 || ::grantpt(master.Get()) != 0 ||
-      ::unlockpt(master.Get()) != 0) {
+namespace {
+
+struct Pair {
+  UniqueFd master;
+  UniqueFd ownSlave;
+  UniqueFd watch;
+  std::string slavePath;
+};
+
+DeviceError OpenPair(Pair& pair) {
+  pair.master = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const int master = pair.master.Get();
+  if (master < 0) return Failure(errno);
+  if (::fcntl(master, F_SETFL, O_NONBLOCK) != 0 || ::grantpt(master) != 0 ||
+      ::unlockpt(master) != 0) {
     return Failure(errno);
   }
   std::array<char, 128> name{};
-  if (::ptsname_r(master.Get(), name.data(), name.size()) != 0) return Failure(errno);
-  std::string path(name.data());
-  UniqueFd ownSlave(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!ownSlave.Valid()) return Failure(errno);
-  if (const DeviceError result = MakeRaw(ownSlave.Get()); result != ERROR_SUCCESS) return result;
+  if (::ptsname_r(master, name.data(), name.size()) != 0) return Failure(errno);
+  pair.slavePath = name.data();
+  pair.ownSlave =
+      UniqueFd(::open(pair.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!pair.ownSlave.Valid()) return Failure(errno);
+  if (const DeviceError result = MakeRaw(pair.ownSlave.Get()); result != ERROR_SUCCESS) {
+    return result;
+  }
   // Watched only after our own open, so that open is never taken for a client.
-  UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-  if (!watch.Valid() || ::inotify_add_watch(watch.Get(), path.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+  pair.watch = UniqueFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!pair.watch.Valid() ||
+      ::inotify_add_watch(pair.watch.Get(), pair.slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0) {
     return Failure(errno);
   }
-  line =
-      std::make_unique<VirtualLine>(Passkey{}, std::move(master), std::move(ownSlave),
-                                    std::move(watch), std::move(path), driver, std::move(counters));
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DeviceError VirtualLine::Create(SerialDriver& driver, std::shared_ptr<VirtualLineCounters> counters,
+                                std::unique_ptr<VirtualLine>& line) {
+  Pair pair;
+  if (const DeviceError result = OpenPair(pair); result != ERROR_SUCCESS) return result;
+  line = std::make_unique<VirtualLine>(Passkey{}, std::move(pair.master), std::move(pair.ownSlave),
+                                       std::move(pair.watch), std::move(pair.slavePath), driver,
+                                       std::move(counters));
+  return ERROR_SUCCESS;
+}
+
+std::string VirtualLine::ClientPath() const {
+  const std::lock_guard lock(pathMutex_);
+  return slavePath_;
+}
+
+DeviceError VirtualLine::DropClient() {
+  const std::lock_guard life(lifeMutex_);
+  if (!Open()) return device::ERROR_INVALID_HANDLE;
+  Pair pair;
+  if (const DeviceError result = OpenPair(pair); result != ERROR_SUCCESS) return result;
+  Io().Stop();
+  // The new master takes the old one's descriptor number, so a writer on
+  // another thread always writes to a master; the old one closes, and the
+  // kernel hangs up its slave and the client on it.
+  if (::dup3(pair.master.Get(), Fd(), O_CLOEXEC) < 0) {
+    const int error = errno;
+    Io().Start();
+    return Failure(error);
+  }
+  // Our own slave fd is read by Purge on any thread: it too keeps its number.
+  if (::dup3(pair.ownSlave.Get(), ownSlave_.Get(), O_CLOEXEC) < 0) {
+    ownSlave_ = std::move(pair.ownSlave);  // cannot happen with two open descriptors
+  }
+  watch_ = std::move(pair.watch);
+  {
+    const std::lock_guard lock(pathMutex_);
+    slavePath_ = std::move(pair.slavePath);
+  }
+  clientsOpen_ = 0;
+  EndStall();
+  // What waited for the old client went with its cable.
+  Driver().ConsumeOutput(Driver().OutputQueued());
+  ++counters_->clientsDropped;
+  Io().Start();
+  counters_->Changed();
   return ERROR_SUCCESS;
 }
 
@@ -188,6 +249,7 @@ void VirtualLine::FlushStaleOutput() {
 }
 
 DeviceError VirtualLine::Close() {
+  const std::lock_guard life(lifeMutex_);
   if (!Open()) return ERROR_SUCCESS;
   StopIoAndRelease();
   watch_.Reset();

@@ -18,9 +18,15 @@
 // tty I/O thread through LineHooks. Output dropped for a stalled client is
 // told once per stall through the driver's notices (DeviceNotice::OutputLost)
 // when the client reads again (the line has room again, or takes output) or
-// goes away. The line has no modem lines,
-// parity or rate; SetCommState checks that the DCB is valid and keeps the
-// flow-control choice.
+// goes away. The line has no modem lines, parity or rate of its own;
+// SetCommState checks that the DCB is valid and keeps the flow-control
+// choice, and line timing is the driver's, both ways.
+//
+// DropClient pulls the cable: a pseudo-terminal slave hangs up only when
+// its master closes (TIOCVHANGUP on the slave would keep the path, but
+// needs CAP_SYS_ADMIN), so the pair is replaced by a new one. The client's
+// side hangs up; the port goes on at a new ClientPath, and what waited for
+// the old client is gone with it.
 //
 // All Wire functions are called by the serial driver (detail/serial_driver.h).
 #pragma once
@@ -42,9 +48,10 @@ namespace cport::detail {
 // thread while the line runs and after it closed; WaitFor sleeps until the
 // line has done something that makes `done` true.
 struct VirtualLineCounters : IoStats {
-  std::atomic<std::uint64_t> dropped{0};       // bytes the client's side could not take
-  std::atomic<std::uint64_t> attaches{0};      // a client opened the slave
-  std::atomic<std::uint64_t> staleFlushed{0};  // bytes nobody took before a client attached
+  std::atomic<std::uint64_t> dropped{0};         // bytes the client's side could not take
+  std::atomic<std::uint64_t> attaches{0};        // a client opened the slave
+  std::atomic<std::uint64_t> staleFlushed{0};    // bytes nobody took before a client attached
+  std::atomic<std::uint64_t> clientsDropped{0};  // DropClient calls that pulled the cable
 
   // False when `timeout` passed first.
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
@@ -71,7 +78,8 @@ class VirtualLine final : private LineHooks, public TtyLine {
   std::size_t WriteNow(std::span<const BYTE> bytes) override;
   device::DeviceError Purge(DWORD flags) override;
   device::DeviceError Close() override;
-  std::string ClientPath() const override { return slavePath_; }
+  std::string ClientPath() const override;
+  device::DeviceError DropClient() override;
 
  private:
   struct Passkey {};
@@ -96,9 +104,11 @@ class VirtualLine final : private LineHooks, public TtyLine {
   void EndStall();
   std::uint64_t DiscardUnreadByClient();
 
+  std::mutex lifeMutex_;  // DropClient and Close, one at a time
   UniqueFd ownSlave_;
-  UniqueFd watch_;  // inotify on the slave path
-  const std::string slavePath_;
+  UniqueFd watch_;  // inotify on the slave path; the I/O thread's while it runs
+  mutable std::mutex pathMutex_;
+  std::string slavePath_;  // guarded by pathMutex_
   std::shared_ptr<VirtualLineCounters> counters_;
   // Without output flow control, a client that takes nothing for a while
   // loses what does not fit (as on a wire); with it, writes wait.

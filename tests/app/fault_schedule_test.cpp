@@ -178,6 +178,16 @@ TEST(Effects, DelayAndStallHoldWithoutChangingTheBytes) {
   EXPECT_EQ(stalled.stallMs, 900u);
 }
 
+TEST(Effects, AHangupSendsNothingWhateverElseHitsTheOutput) {
+  const FaultedOutput alone = Applied("hangup:every=1");
+  EXPECT_TRUE(alone.hangup);
+  EXPECT_EQ(alone.bytes, "");
+  const std::vector<FaultSpec> faults = Faults({"hangup:every=1", "noise:every=1"});
+  const std::vector<FaultHit> hits = {{&faults[0], 0}, {&faults[1], 0}};
+  EXPECT_EQ(ApplyFaults("12.5\r\n", hits).bytes, "");
+  EXPECT_FALSE(Applied("drop:every=1").hangup);
+}
+
 TEST(Effects, HitsApplyInTheirOrder) {
   const std::vector<FaultSpec> faults = Faults(
       {"truncate:every=1,keep=2", "duplicate:every=1", "delay:every=1,ms=5", "delay:every=1,ms=7"});

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace app {
 namespace {
@@ -130,6 +132,38 @@ TEST(FaultKindNames, AreTheOptionsOwn) {
         (name == std::string("delay") || name == std::string("stall") ? ",ms=1" : "");
     EXPECT_EQ(FaultKindName(ParseFaultSpec(text).kind), name);
   }
+}
+
+}  // namespace
+}  // namespace app
+
+namespace app {
+namespace {
+
+std::optional<std::string> ProblemWith(const char* fault, std::string_view port,
+                                       bool lineTiming = false) {
+  LineFaultOptions options;
+  if (fault != nullptr) options.faults.push_back(ParseFaultSpec(fault));
+  options.lineTiming = lineTiming;
+  const auto problem = CheckLineFaultsForPort(options, port);
+  if (!problem) return std::nullopt;
+  return problem->option + ": " + problem->reason;
+}
+
+TEST(FaultsForPort, HangupNeedsALineWithAClientToDrop) {
+  EXPECT_EQ(ProblemWith("hangup:at=1", "virtual"), std::nullopt);
+  EXPECT_EQ(ProblemWith("hangup:at=1", "tcp:7000"), std::nullopt);
+  EXPECT_EQ(ProblemWith("hangup:at=1", "rfc2217:localhost:7000"), std::nullopt);
+  EXPECT_THAT(ProblemWith("hangup:at=1", "COM1").value_or(""), testing::HasSubstr("real tty"));
+  EXPECT_THAT(ProblemWith("hangup:at=1", "/dev/ttyUSB0").value_or(""),
+              testing::HasSubstr("real tty"));
+  EXPECT_THAT(ProblemWith("hangup:at=1", "loop").value_or(""),
+              testing::HasSubstr("virtual or network port"));
+}
+
+TEST(FaultsForPort, LineTimingRunsOnEveryPort) {
+  for (const char* port : {"virtual", "loop", "tcp:0", "COM1", "/dev/ttyS0"})
+    EXPECT_EQ(ProblemWith(nullptr, port, true), std::nullopt) << port;
 }
 
 }  // namespace

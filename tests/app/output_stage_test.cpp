@@ -12,6 +12,8 @@
 namespace app {
 namespace {
 
+constexpr const char* kHangup = "<hangup>";
+
 // The line and the alarm as the stage sees them; the test rings the alarm
 // itself once the fake clock has reached the time it was set to.
 class StageTest : public ::testing::Test, protected OutputLine, protected OutputAlarm {
@@ -45,6 +47,11 @@ class StageTest : public ::testing::Test, protected OutputLine, protected Output
   }
   void Log(std::string_view line) override { log.emplace_back(line); }
   void InputResumed() override { ++resumed; }
+  // Recorded among the writes, so that a test sees where the cable was pulled.
+  void DropClient() override {
+    if (failWrites) throw std::runtime_error("hangup failed");
+    writes.emplace_back(kHangup);
+  }
   void ReportError(std::exception_ptr) override { ++errors; }
   void Set(std::uint32_t milliseconds) override { alarmAt = clock.Now() + milliseconds; }
   void Clear() override { alarmAt.reset(); }
@@ -184,6 +191,45 @@ TEST_F(StageTest, AFailedImmediateWriteReachesTheCaller) {
   failWrites = true;
   EXPECT_THROW(stage->SendReading("r\r\n"), std::runtime_error);
   EXPECT_EQ(errors, 0);
+}
+
+// --- Hangup: the cable is pulled where the output would have gone out ---
+
+TEST_F(StageTest, AHangupComesAfterTheRepliesBeforeItAndInsteadOfItsOwn) {
+  Make({"hangup:at=2"});
+  stage->SendReplies("a\r\nb\r\nc\r\n");
+  EXPECT_EQ(log, (Texts{"fault hangup reply 2"}));
+  EXPECT_EQ(writes, (Texts{"a\r\n", kHangup, "c\r\n"}));
+}
+
+TEST_F(StageTest, AHangupBehindHeldOutputWaitsItsTurn) {
+  Make({"delay:at=1,ms=100", "hangup:at=2"});
+  stage->SendReplies("a\r\n");
+  stage->SendReplies("b\r\n");
+  stage->SendReplies("c\r\n");
+  EXPECT_TRUE(writes.empty());
+  RingAlarm();
+  EXPECT_EQ(writes, (Texts{"a\r\n", kHangup})) << "the rest follows at the next ring";
+  EXPECT_EQ(AlarmIn(), 0u);
+  RingAlarm();
+  EXPECT_EQ(writes, (Texts{"a\r\n", kHangup, "c\r\n"}));
+}
+
+TEST_F(StageTest, WithALineDelayTheCableIsPulledAsItsOutputWouldLeave) {
+  Make({"hangup:at=1"}, 50);
+  stage->SendReplies("a\r\n");
+  EXPECT_TRUE(writes.empty());
+  EXPECT_EQ(AlarmIn(), 50u);
+  RingAlarm();
+  EXPECT_EQ(writes, (Texts{kHangup}));
+}
+
+TEST_F(StageTest, AFailedHeldHangupIsReported) {
+  Make({"hangup:at=1"}, 10);
+  stage->SendReplies("a\r\n");
+  failWrites = true;
+  RingAlarm();
+  EXPECT_EQ(errors, 1);
 }
 
 }  // namespace

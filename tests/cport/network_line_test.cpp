@@ -175,6 +175,21 @@ TEST_F(NetworkDevice, AClientThatLeftIsFollowedByTheNextWithoutStaleOutput) {
   EXPECT_EQ(device_->GetCommModemStatus(&status), ERROR_SUCCESS) << "no hang-up";
 }
 
+TEST_F(NetworkDevice, DroppingTheClientEndsItsConnectionAndTheNextAttaches) {
+  Open("tcp:0");
+  Client first = Attached();
+  ASSERT_EQ(device_->DropClient(), ERROR_SUCCESS);
+  EXPECT_TRUE(first.Closed());
+  Client second = Attached();
+  Write("ok");
+  EXPECT_EQ(second.Receive(2), "ok");
+  EXPECT_EQ(counters_->attaches, 2u);
+  EXPECT_EQ(counters_->refused, 0u) << "the dropped client was gone before the next came";
+  EXPECT_EQ(device_->DropClient(), ERROR_SUCCESS);
+  EXPECT_TRUE(second.Closed());
+  EXPECT_EQ(device_->DropClient(), ERROR_SUCCESS) << "nobody attached: nothing to drop";
+}
+
 TEST_F(NetworkDevice, AClientThatStopsReadingLosesOutputButNeverStallsTheDevice) {
   Open("tcp:0");
   Client client = Attached(/*receiveBuffer=*/4096);

@@ -119,6 +119,49 @@ TEST_F(VirtualDevice, ClientLeavingIsNoHangUpAndTheNextClientIsServed) {
   EXPECT_EQ(Read(2), "hi");
 }
 
+TEST_F(VirtualDevice, WithLineTimingEveryByteStillPassesBothWays) {
+  ASSERT_EQ(device_->SetLineTiming(true), ERROR_SUCCESS);
+  UniqueFd client = Attach();
+  const std::string command = "A;12.5\r\nb\r\n?\r\n";
+  ASSERT_EQ(::write(client.Get(), command.data(), command.size()),
+            static_cast<ssize_t>(command.size()));
+  EXPECT_EQ(Read(static_cast<DWORD>(command.size())), command);
+  EXPECT_EQ(Write("quillane, V 1.0\r\n"), 17u) << "the default timeout leaves time for all";
+  EXPECT_EQ(ReadClient(client.Get(), 17), "quillane, V 1.0\r\n");
+}
+
+// The client's side hangs up, and the port goes on behind a new path.
+TEST_F(VirtualDevice, DroppingTheClientHangsItUpAndTheNextClientIsServed) {
+  UniqueFd first = Attach();
+  const std::string oldPath = device_->ClientPath();
+  ASSERT_EQ(device_->DropClient(), ERROR_SUCCESS);
+  pollfd p{first.Get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 10000), 1);
+  EXPECT_NE(p.revents & POLLHUP, 0) << "a hang-up, not data";
+  char byte = 0;
+  EXPECT_EQ(::read(first.Get(), &byte, 1), 0) << "the client reads the end of the line";
+  EXPECT_EQ(counters_->clientsDropped, 1u);
+
+  EXPECT_NE(device_->ClientPath(), oldPath);
+  Write("stale\r\n");  // written while nobody is attached: flushed at the attach
+  UniqueFd second = Attach();
+  ASSERT_EQ(::write(second.Get(), "hi", 2), 2);
+  EXPECT_EQ(Read(2), "hi");
+  EXPECT_EQ(Write("ok\r\n"), 4u);
+  EXPECT_EQ(ReadClient(second.Get(), 4), "ok\r\n");
+  DWORD status = 0;
+  EXPECT_EQ(device_->GetCommModemStatus(&status), ERROR_SUCCESS) << "the device saw no hang-up";
+}
+
+TEST_F(VirtualDevice, DroppingWhenNoClientIsAttachedStillMovesThePort) {
+  const std::string oldPath = device_->ClientPath();
+  ASSERT_EQ(device_->DropClient(), ERROR_SUCCESS);
+  EXPECT_NE(device_->ClientPath(), oldPath);
+  UniqueFd client = Attach();
+  EXPECT_EQ(Write("ok"), 2u);
+  EXPECT_EQ(ReadClient(client.Get(), 2), "ok");
+}
+
 TEST_F(VirtualDevice, RepeatedAttachAndDetachDoesNotSpin) {
   constexpr int kRounds = 50;
   for (int i = 0; i < kRounds; ++i) {

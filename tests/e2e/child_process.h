@@ -183,6 +183,16 @@ class SerialClient {
     buffer_.erase(0, bytes.size());
     return bytes;
   }
+  // True when the line hangs up (a read ends) before anything else arrives.
+  bool HungUp() {
+    pollfd p{fd_, POLLIN, 0};
+    if (!buffer_.empty() || ::poll(&p, 1, MillisecondsLeft(Clock::now() + kPatience)) <= 0) {
+      return false;
+    }
+    char byte = 0;
+    const ssize_t n = ::read(fd_, &byte, 1);
+    return n == 0 || (n < 0 && errno == EIO);
+  }
   // The next reply, CR LF included; "" when none comes.
   std::string Reply() {
     return ReadUntil(fd_, buffer_, "\r\n", Clock::now() + kPatience).value_or("");

@@ -66,6 +66,20 @@ def second(url):
         print(repr(ask(first, b"?\r\n")))
 
 
+def hangup(url):
+    with open_port(url) as port:
+        print(repr(ask(port, b"?\r\n")))
+        # The cable is pulled instead of this reply: pyserial meets the end
+        # of the connection as an error, or as a read that ends empty.
+        try:
+            hung_up = ask(port, b"A;3\r\n") == b""
+        except (serial.SerialException, OSError):
+            hung_up = True
+        print("hung up" if hung_up else "answered")
+    with open_port(url) as port:
+        print(repr(ask(port, b"a\r\n")))
+
+
 def baudrate(url):
     with open_port(url) as port:
         print(repr(ask(port, b"?\r\n")))

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,67 @@ TEST_F(Faulty, ReadingsAreFaultedOnTheirOwnCount) {
   EXPECT_EQ(FaultLines(), (Lines{"fault duplicate reading 1"}));
 }
 
+// The cable is pulled where reply 2 would go out: the client's line ends,
+// the device goes on, and a client that opens the link again is served.
+TEST_F(Faulty, AHangupEndsTheClientsLineAndTheNextClientIsServed) {
+  Start({"--fault", "hangup:at=2"});
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), kIdentify);
+  client->Send("A;3\r\n");  // reply 2
+  EXPECT_TRUE(client->HungUp());
+  EXPECT_TRUE(program->ReadLineStartingWith("fault hangup reply 2"));
+  const auto moved = program->ReadLineStartingWith("virtual port /dev/");
+  ASSERT_TRUE(moved);
+  EXPECT_EQ(fs::read_symlink(link).string(), moved->substr(13)) << "the link follows";
+  client.emplace(link.string());
+  client->Send("a\r\n");
+  EXPECT_EQ(client->Reply(), "3\r\n") << "the command whose reply was lost was carried out";
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), kIdentify);
+  EXPECT_EQ(FaultLines(), (Lines{"fault hangup reply 2"}));
+}
+
+// With line timing a write takes its time on the line: a reply longer than
+// the write timeout lets through what the rate carries in that time, and
+// the rest is never sent, as from a UART.
+struct ShortWrite {
+  const char* baud;
+  const char* arrives;  // of the 17-byte identification, in 5 ms
+};
+
+class LineTiming : public Faulty, public ::testing::WithParamInterface<ShortWrite> {
+ protected:
+  std::string Settings() {
+    const fs::path file = dir / "timeouts.ini";
+    std::ofstream(file) << "[ComPort1]\nTimeouts.WriteTotalMultiplier=0\n"
+                           "Timeouts.WriteTotalConstant=5\n";
+    return file.string();
+  }
+};
+
+TEST_P(LineTiming, AReplyLongerThanItsWriteTimeoutEndsWhereTheRateLeavesIt) {
+  Start({"--line-timing", "--baud", GetParam().baud, "--port-settings", Settings()});
+  client->Send("?\r\n");
+  const std::string arrives = GetParam().arrives;
+  EXPECT_EQ(client->Bytes(arrives.size()), arrives);
+  client->Send("a\r\n");
+  EXPECT_EQ(client->Bytes(1), "0") << "nothing more of the cut reply, then the next one";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, LineTiming,
+                         ::testing::Values(ShortWrite{"2400", "q"},  // 240 bytes a second
+                                           ShortWrite{"9600", "quil"},
+                                           ShortWrite{"19200", "quillane,"}));
+
+TEST_F(Faulty, WithoutLineTimingTheSameReplyGoesOutWhole) {
+  const fs::path file = dir / "timeouts.ini";
+  std::ofstream(file) << "[ComPort1]\nTimeouts.WriteTotalMultiplier=0\n"
+                         "Timeouts.WriteTotalConstant=5\n";
+  Start({"--port-settings", file.string()});
+  client->Send("?\r\n");
+  EXPECT_EQ(client->Reply(), kIdentify);
+}
+
 // A run without --seed logs the seed it picked; replaying it with that seed
 // gives the same faults on the same replies, byte for byte.
 TEST_F(Faulty, ARunIsReplayedByItsSeed) {
@@ -198,13 +260,12 @@ TEST(FaultOptions, BadSpecsAreUsageErrorsThatNameTheBadPart) {
       {"--fault", "drop:p=2"},
       {"--fault", "drop:every=1,colour=red"},
       {"--fault", "hangup:at=1", "--port", "COM1"},
-      {"--fault", "hangup:at=1"},
-      {"--line-timing"},
+      {"--fault", "hangup:at=1", "--port", "loop"},
       {"--line-delay", "-5"},
   };
   const std::vector<std::string> named = {
-      "'dorp'",   "two selectors",     "needs ms=MS",       "p=2",         "'colour'",
-      "real tty", "not supported yet", "not supported yet", "--line-delay"};
+      "'dorp'",   "two selectors",           "needs ms=MS", "p=2", "'colour'",
+      "real tty", "virtual or network port", "--line-delay"};
   for (std::size_t i = 0; i < cases.size(); ++i) {
     std::vector<std::string> args = {QUILLANE_BINARY, "--headless"};
     args.insert(args.end(), cases[i].begin(), cases[i].end());

@@ -24,10 +24,12 @@ class NetworkServed : public ::testing::Test {
   }
   // Starts the program on a port the system picks; returns the client URL
   // it logs.
-  std::string Start(const std::string& kind, bool simulate = false) {
+  std::string Start(const std::string& kind, bool simulate = false,
+                    const std::vector<std::string>& options = {}) {
     std::vector<std::string> args = {QUILLANE_BINARY, "--headless",       "--port",
                                      kind + ":0",     "--parameter-file", parameterFile.string()};
     if (simulate) args.push_back("--simulate");
+    args.insert(args.end(), options.begin(), options.end());
     program.emplace(args);
     EXPECT_EQ(program->ReadLine(), "com port open");
     const std::string prefix = "network port ";
@@ -96,6 +98,13 @@ TEST_F(NetworkServed, TwentyReconnectsAreEachAnswered) {
 
 TEST_F(NetworkServed, Rfc2217ReconnectsToo) {
   EXPECT_EQ(Client(Start("rfc2217"), "reconnect"), "answered 20\n");
+}
+
+TEST_F(NetworkServed, AHangupClosesTheConnectionAndTheClientReconnects) {
+  const std::string url =
+      Start("tcp", false, {"--fault", "hangup:at=2", "--seed", "1", "--line-timing"});
+  EXPECT_EQ(Client(url, "hangup"), "b'quillane, V 1.0\\r\\n'\nhung up\nb'3\\r\\n'\n");
+  EXPECT_TRUE(program->ReadLineStartingWith("fault hangup reply 2"));
 }
 
 TEST_F(NetworkServed, ASecondClientIsRefusedAndLogged) {
