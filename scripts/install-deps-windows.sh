@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix googletest libcli11-dev
   wine wine64 fonts-wine
   socat python3 python3-serial
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick python3-xlib
 )
 
 missing=()

@@ -31,6 +31,7 @@ constexpr int kParameterFileMargin = 8;
 // A drop-down list's height includes its open list: room for all ten ports.
 constexpr int kDropDownHeight = 180;
 constexpr int kFontHeight = -11;  // 8 point at 96 dots per inch
+constexpr DWORD kNoSystemError = 0;
 
 // Control identifiers; 1 and 2 are the keyboard's IDOK and IDCANCEL.
 enum ControlId : int {
@@ -52,7 +53,7 @@ constexpr const char* kBaudRateEntries[] = {"9600", "38400", "115200"};
 // the system refuses them without a reason.
 [[noreturn]] void ThrowLastError(const char* what) {
   const DWORD code = ::GetLastError();
-  if (code == ERROR_SUCCESS) {
+  if (code == kNoSystemError) {
     throw std::runtime_error(std::string(what) +
                              ": the system refused it (no desktop to show it on)");
   }
@@ -132,7 +133,7 @@ ServerMainWindow::ServerMainWindow(ErrorSink errorSink) : errorSink_(std::move(e
                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                         DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
   try {
-    ::SetLastError(ERROR_SUCCESS);
+    ::SetLastError(kNoSystemError);
     frmSerialServer_ =
         ::CreateWindowExA(0, kFormClass, kCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, kFormLeft,
                           kFormTop, kFormWidth, kFormHeight, nullptr, nullptr, Instance(), this);
