@@ -6,8 +6,8 @@ Starts quillane.exe without --headless, waits for its window to be mapped
 place and its client size against what the system reports, works the
 controls with the keyboard and the mouse, and keeps a screenshot.
 
-With --shim (the modem-line library that lets Wine watch a pseudo-terminal)
-the port is a pseudo-terminal mapped as a COM port: the test ticks the
+With --shim-source (the modem-line library that lets Wine watch a
+pseudo-terminal, built here with the host's C compiler) the port is a pseudo-terminal mapped as a COM port: the test ticks the
 simulation, opens the port with the button, waits for the first reading and
 asks the device to identify itself. Without it, opening a COM port that does
 not exist must show the error display, a message box in front of the window.
@@ -45,7 +45,7 @@ def windows_path(path):
 
 
 def run(*command):
-    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    return subprocess.run(command, check=True, capture_output=True, encoding="utf-8").stdout
 
 
 def probe(probe_exe, *args):
@@ -169,7 +169,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--out", required=True, help="folder for the screenshot")
-    parser.add_argument("--shim", help="modem-line library for Wine on a pseudo-terminal")
+    parser.add_argument("--shim-source", help="modem-line library for Wine on a pseudo-terminal")
     args = parser.parse_args()
     for name in ("DISPLAY", "WINEPREFIX"):
         if not os.environ.get(name):
@@ -180,7 +180,9 @@ def main():
     client = None
     com = "COM9"
     link = None
-    if args.shim:
+    if args.shim_source:
+        shim = os.path.join(work, "modem_lines_shim.so")
+        run("cc", "-shared", "-fPIC", "-O2", "-o", shim, args.shim_source, "-ldl")
         master, slave = pty.openpty()
         tty.setraw(master)
         com = "COM27"
@@ -189,7 +191,7 @@ def main():
             os.remove(link)
         os.symlink(os.ttyname(slave), link)
         client = LineClient(master)
-        environment["LD_PRELOAD"] = args.shim
+        environment["LD_PRELOAD"] = shim
 
     watcher = MapWatcher()
     program = subprocess.Popen(
