@@ -1,7 +1,10 @@
 // The window's entry on Windows: the native window, its message pump and
 // the window logic, run until the window is closed or a console signal asks
 // the program to stop.
-#include "platform/win32/windows_headers.h"
+// The window logic brings the device layer's headers, whose Win32 names
+// the system headers must not rewrite: <windows.h> comes in through the
+// device layer's own wrapper.
+#include "cport/win32/windows_serial_headers.h"
 
 #include <array>
 #include <cstdio>

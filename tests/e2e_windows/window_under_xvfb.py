@@ -20,6 +20,7 @@ import os
 import pty
 import re
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -154,14 +155,17 @@ def check_layout(watcher_id, facts):
 
 
 def choose_port(facts, port):
-    """Types the port and the rate and ticks the simulation, moving with Tab."""
+    """Types the port and the rate (Tab moves on and ends each edit), then
+    ticks the simulation."""
     left, top, width, height = rect(facts, "cbComPortNr")
     click((left + 20, top + height // 2))  # into the list's text
     keys("Home", "shift+End")
     type_text(port)
     keys("Tab")  # the next list's text comes selected
     type_text("9600")
-    keys("Tab", "Tab", "Tab", "space")  # open port, close port, the check box
+    keys("Tab")
+    left, top, width, height = rect(facts, "cbSimulation")
+    click((left + 6, top + height // 2))  # the box itself
 
 
 def main():
@@ -224,12 +228,18 @@ def main():
         status = program.wait(timeout=DEADLINE)
         if status != 0:
             fail("the program ended with status %d: %s" % (status, program.stderr.read()))
+    except SystemExit:
+        # What the screen showed when the test gave up.
+        subprocess.run(["import", "-window", "root",
+                        os.path.join(args.out, "window-under-xvfb-failed.png")], check=False)
+        raise
     finally:
         if program.poll() is None:
             program.kill()
             program.wait()
         if link:
             os.remove(link)
+        shutil.rmtree(work, ignore_errors=True)
     print("screenshot: " + os.path.join(args.out, "window-under-xvfb.png"))
 
 
