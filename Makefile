@@ -1,5 +1,5 @@
 # The front door. Every target installs what it needs first.
-.PHONY: all deps run package test test-asan test-tsan test-windows bench fuzz fuzz-smoke soak format clean
+.PHONY: all deps run package package-windows test test-asan test-tsan test-windows bench fuzz fuzz-smoke soak format clean
 
 JOBS ?= $(shell nproc)
 
@@ -30,6 +30,14 @@ test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
+
+# The Windows zip (quillane.exe and README-windows.txt), cross-built, in
+# build/windows-release.
+package-windows:
+	@scripts/install-deps-windows.sh
+	cmake --preset windows-release >/dev/null
+	cmake --build --preset windows-release -j $(JOBS) --target quillane
+	cd build/windows-release && cpack
 
 # The Windows program cross-built with mingw-w64, its tests run under Wine.
 test-windows:

@@ -9,6 +9,10 @@
 // (also run by the destructor) ends the watcher, after which `onSignal` is
 // never called again; the destructor also restores the signal mask. Errors
 // setting up the descriptors throw std::system_error.
+//
+// On Windows the same requests are Ctrl-C, Ctrl-Break and the console's
+// close, log-off and shut-down events, taken by a console control handler
+// (SetConsoleCtrlHandler) that the system runs in a thread of its own.
 #pragma once
 
 #include <functional>

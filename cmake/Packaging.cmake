@@ -1,3 +1,8 @@
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
+  return()
+endif()
+
 # The Debian package: `make package` runs cpack on the release build.
 # It holds the program, its man page, the README and a desktop entry for the
 # window. Installing does not build everything first: the package needs only

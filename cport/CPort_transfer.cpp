@@ -37,8 +37,7 @@ DWORD OverlappedResult(device::SerialDevice* device, PendingTransfer& transfer,
   }
   // No device (the port closed meanwhile): the ended transfer's block still
   // holds its result.
-  transferred = static_cast<DWORD>(transfer.Overlapped.InternalHigh);
-  return static_cast<DWORD>(transfer.Overlapped.Internal);
+  return device::EndedOperationResult(transfer.Overlapped, &transferred);
 }
 
 }  // namespace

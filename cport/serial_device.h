@@ -20,6 +20,8 @@
 // thread waits while the user-interface thread reads and writes).
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -48,25 +50,31 @@ inline constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;  // hang-up, unplug
 // What a device call ended with. `code` is the Win32 number the component
 // acts on; `posixErrno` the errno of the POSIX call that failed, 0 when the
 // failure has no POSIX cause (a refused setting, a closed device, Windows).
-// Converts to and from the bare number, so a caller that needs only the code
-// keeps a DWORD; one that reports the failure keeps the DeviceError.
+// `reason`, where set, is the device layer's own explanation (a static
+// text), for a failure that neither number explains: a kind of port this
+// system does not have. Converts to and from the bare number, so a caller
+// that needs only the code keeps a DWORD; one that reports the failure keeps
+// the DeviceError.
 struct DeviceError {
   DWORD code = ERROR_SUCCESS;
   int posixErrno = 0;
+  const char* reason = nullptr;
 
   constexpr DeviceError() = default;
-  constexpr DeviceError(DWORD systemError, int posixError = 0)  // NOLINT: implicit by design
-      : code(systemError), posixErrno(posixError) {}
+  constexpr DeviceError(DWORD systemError, int posixError = 0,  // NOLINT: implicit by design
+                        const char* why = nullptr)
+      : code(systemError), posixErrno(posixError), reason(why) {}
   constexpr operator DWORD() const { return code; }  // NOLINT: implicit by design
 };
 
 // The system's description of an error number.
 std::string SystemErrorMessage(DWORD code);
-// The same, followed by the POSIX reason in parentheses where there is one:
-// "Access is denied. (Device or resource busy)".
+// The same, followed by the POSIX reason (or the layer's own reason) in
+// parentheses where there is one: "Access is denied. (Device or resource
+// busy)".
 std::string SystemErrorMessage(const DeviceError& error);
-// The POSIX reason alone ("No such file or directory"), or, without one,
-// the description of the code.
+// The layer's own reason, else the POSIX reason ("No such file or
+// directory"), else the description of the code.
 std::string SystemReason(const DeviceError& error);
 
 // Event mask bits (SetCommMask, WaitCommEvent).
@@ -163,12 +171,22 @@ struct COMSTAT {
   DWORD cbOutQue = 0;
 };
 
+// Room for the system's own overlapped block (Internal, InternalHigh,
+// Offset, OffsetHigh, hEvent: 32 bytes on 64-bit Windows).
+inline constexpr std::size_t kSystemOverlappedSize = 32;
+
 struct OVERLAPPED {
   std::uintptr_t Internal = 0;      // completion status (a system error number)
   std::uintptr_t InternalHigh = 0;  // bytes transferred
   DWORD Offset = 0;
   DWORD OffsetHigh = 0;
   platform::EventHandle hEvent;
+  // Reserved for a backend that hands the operation to the system itself
+  // (the Windows serial device): the system's block lives here, owned by
+  // this block, while the system runs the operation; its event is hEvent's
+  // system object. Zero otherwise. Internal and InternalHigh above then
+  // hold the result once it has been taken.
+  alignas(std::uintptr_t) std::array<std::byte, kSystemOverlappedSize> System{};
 };
 
 // What a device tells its owner that is no result of a call: something
@@ -239,17 +257,23 @@ class SerialDevice {
 
 inline constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 
+// The result of an operation that has ended on a device closed since, as
+// its block keeps it: what GetOverlappedResult without waiting gave then.
+DeviceError EndedOperationResult(const OVERLAPPED& overlapped, DWORD* transferred);
+
 // Opens the device named by `path` ("\\.\" followed by the port name) for
 // exclusive overlapped use. Which port names exist is the platform's (see
 // detail/device_openers.h): on POSIX COMn (/dev/ttyS{n-1}), a path that
 // begins with '/', "virtual" (a new pseudo-terminal pair), "loop" (an
 // in-memory loopback), "tcp:[HOST:]PORT" or "rfc2217:[HOST:]PORT" (a
 // listening socket, see network_port_name.h), or a name registered by a
-// test's memory line.
+// test's memory line; on Windows COM1..COM255 (the system's \\.\COMn), a
+// device name that begins with "\\.\", "loop" and the memory lines.
 DeviceError CreateFileA(const std::string& path, std::unique_ptr<SerialDevice>& device);
 
 // The device a port name stands for, as a user would look for it:
-// "/dev/ttyS0" for COM1, the path itself for a path, the name otherwise.
+// "/dev/ttyS0" for COM1 ("\\.\COM1" on Windows), the path itself for a
+// path, the name otherwise.
 std::string DevicePathOf(const std::string& portName);
 
 }  // namespace cport::device

@@ -7,8 +7,8 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix googletest libcli11-dev
   wine wine64 fonts-wine
-  socat python3 python3-serial
-  xvfb xauth xdotool imagemagick
+  socat python3 python3-serial gcc libc6-dev
+  xvfb xauth xdotool imagemagick python3-xlib
 )
 
 missing=()

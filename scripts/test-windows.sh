@@ -38,9 +38,42 @@ make_prefix() {
   touch "$WINEPREFIX/.quillane-prefix-1"
 }
 
+# Windows get a title bar and drawn captions on a display without a window
+# manager only when Wine manages them itself and has its fonts in the prefix.
+prepare_prefix_for_windows() {
+  [ -f "$WINEPREFIX/.quillane-windows-1" ] && return
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  wineserver -w
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+  touch "$WINEPREFIX/.quillane-windows-1"
+}
+
+# A private X display for the run, so the window tests never depend on (or
+# disturb) the user's; Xvfb names its display once it accepts connections.
+xvfb_pid=
+start_display() {
+  local ready
+  ready=$(mktemp -u)
+  mkfifo "$ready"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  local number
+  read -r number <"$ready"
+  rm -f "$ready"
+  export DISPLAY=":$number"
+}
+
+stop_everything() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+
+trap stop_everything EXIT
+start_display
 make_prefix
+prepare_prefix_for_windows
 wineserver -p >/dev/null 2>&1
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # The first program of a server starts Wine's own services (and, on a new
 # prefix, finishes setting it up); it is not a test's to wait for that.
 wine cmd /c exit >/dev/null 2>&1

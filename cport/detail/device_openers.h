@@ -1,8 +1,8 @@
 // Opening a device by port name: the platform's table of port names and the
 // backends' open functions it picks from. CreateFileA strips the "\\.\"
 // prefix and calls OpenByPortName; each platform has one openers file that
-// implements OpenByPortName and DevicePathOf (on POSIX
-// posix/device_openers.cpp). Each open function returns ERROR_SUCCESS and
+// implements OpenByPortName and DevicePathOf (posix/device_openers.cpp,
+// win32/device_openers.cpp). Each open function returns ERROR_SUCCESS and
 // sets `device`, or returns the failure (2 no such device, 5 in use, ...)
 // with its POSIX reason and leaves `device` empty. Callable from any thread.
 #pragma once
@@ -18,6 +18,7 @@ namespace cport::detail {
 device::DeviceError OpenByPortName(const std::string& name,
                                    std::unique_ptr<device::SerialDevice>& device);
 
+// POSIX only:
 // A tty by path (a real port, a USB adapter, a pseudo-terminal slave).
 device::DeviceError OpenPosixDevice(const std::string& path,
                                     std::unique_ptr<device::SerialDevice>& device);
@@ -36,5 +37,8 @@ bool OpenMemoryDevice(const std::string& name, std::unique_ptr<device::SerialDev
 
 // The reason the system gives for a POSIX error number.
 std::string PosixReason(int posixErrno);
+// The system's description of a Win32 error number ("Access is denied."),
+// empty when it has none.
+std::string SystemText(device::DWORD code);
 
 }  // namespace cport::detail

@@ -184,21 +184,6 @@ TEST_F(ServerWindow, OpenFailureGoesToTheCallerWithoutBoxOrLogLine) {
   EXPECT_THAT(view.errorBoxes, IsEmpty());
 }
 
-TEST_F(ServerWindow, OpenFailureNamesTheDeviceAndTheSystemsReason) {
-  window.FormCreate();
-  const std::string missing = (dir.Path() / "no-such-tty").string();
-  window.cbComPortNrChange(-1, missing);
-  window.cbBaudRateChange(0, "9600");
-  try {
-    window.btOpenPortClick();
-    FAIL() << "no error";
-  } catch (const cport::EComPort& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "Unable to open com port (Error: 2): " + missing + ": No such file or directory");
-    EXPECT_EQ(error.SystemErrorCode(), 2);
-  }
-}
-
 TEST(OutputLostLine, SaysHowManyBytesTheClientDidNotRead) {
   EXPECT_EQ(OutputLostLine(123), "output lost: 123 bytes the client did not read");
 }
@@ -412,18 +397,6 @@ TEST_F(ServerWindow, OpenThatFailsWithoutAnErrorShowsTheBox) {
   window.btOpenPortClick();
   EXPECT_THAT(view.errorBoxes, ElementsAre("error open port"));
   EXPECT_THAT(view.log, IsEmpty());
-}
-
-TEST_F(ServerWindow, VirtualPortLogsItsClientPathAfterOpening) {
-  window.FormCreate();
-  window.cbComPortNrChange(-1, "virtual");
-  window.cbBaudRateChange(0, "9600");
-  window.btOpenPortClick();
-  ASSERT_EQ(view.log.size(), 2u);
-  EXPECT_EQ(view.log[0], "com port open");
-  EXPECT_EQ(view.log[1], "virtual port " + window.ComPort1.ClientPath());
-  EXPECT_TRUE(fs::exists(window.ComPort1.ClientPath()));
-  window.FormClose();
 }
 
 }  // namespace

@@ -205,14 +205,17 @@ TEST_F(Lifecycle, DeviceFailureCarriesThePathAndReasonBesideTheMessage) {
     port.OpenPort();
     FAIL() << "no error";
   } catch (const EComPort& error) {
-    EXPECT_EQ(error.Detail(), line.Name() + ": Access is denied.");
+    EXPECT_EQ(error.Detail(),
+              line.Name() + ": " + device::SystemErrorMessage(device::ERROR_ACCESS_DENIED));
   }
   std::string winMessage;
   port.SetOnException([&](TCustomComPort&, TComExceptions, const std::string&, std::int64_t,
                           const std::string& message) { winMessage = message; });
   line.FailNext("CreateFileA", device::DeviceError(device::ERROR_ACCESS_DENIED, EBUSY));
   port.OpenPort();
-  EXPECT_EQ(winMessage, "Systemfehler.  Code: 5.\r\nAccess is denied. (Device or resource busy)");
+  EXPECT_EQ(winMessage, "Systemfehler.  Code: 5.\r\n" +
+                            device::SystemErrorMessage(device::ERROR_ACCESS_DENIED) +
+                            " (Device or resource busy)");
 }
 
 struct ConfigureFailure {
