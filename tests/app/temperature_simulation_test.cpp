@@ -94,6 +94,7 @@ TEST(PacedWait, WaitsTheFullTimeAcrossTheTickCountWrap) {
   application.QueueCall([&firstBatchDone] { firstBatchDone.set_value(); });
   std::thread rest([&clock, done = firstBatchDone.get_future()]() mutable {
     done.wait();
+    clock.WaitUntilWaiting(1);  // the wait sleeps: the time it measures moves now
     clock.Advance(99);
     clock.Advance(1);
   });
