@@ -3,7 +3,7 @@
 //   quillane [--headless] [--port NAME] [--baud RATE] [--simulate]
 //            [--link PATH] [--parameter-file PATH]
 //            [--port-settings FILE] [--save-port-settings FILE]
-//            [--fault SPEC]... [--seed N] [--line-delay MS] [--line-timing]
+//            [--fault FAULT]... [--seed N] [--line-delay MS] [--line-timing]
 //
 // Without --headless the window opens and the options preselect its
 // controls; with it the port is opened at start and the log goes to stdout.
@@ -13,7 +13,7 @@
 #include <iostream>
 
 #include "app/baud_rate_choice.h"
-#include "app/fault_spec.h"
+#include "app/fault_option.h"
 #include "app/parameter_table.h"
 #include "app/program_options.h"
 #include "app/run_window.h"
@@ -41,13 +41,13 @@ constexpr const char* kFaultHelp =
 
 void DefineLineFaultOptions(CLI::App& cli, app::LineFaultOptions& faults, PathOptions& paths) {
   cli.add_option("--fault", paths.faults, kFaultHelp)
-      ->type_name("SPEC")
+      ->type_name("FAULT")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check([](const std::string& text) -> std::string {
         try {
-          app::ParseFaultSpec(text);
-        } catch (const app::FaultSpecError& error) {
+          app::ParseFaultOption(text);
+        } catch (const app::FaultOptionError& error) {
           return error.what();
         }
         return "";
@@ -95,7 +95,7 @@ void DefineOptions(CLI::App& cli, app::ProgramOptions& options, PathOptions& pat
 void TakeLineFaultOptions(const CLI::App& cli, const PathOptions& paths,
                           app::LineFaultOptions& faults) {
   for (const std::string& text : paths.faults)
-    faults.faults.push_back(app::ParseFaultSpec(text));
+    faults.faults.push_back(app::ParseFaultOption(text));
   if (cli.count("--seed") > 0) faults.seed = paths.seed;
 }
 

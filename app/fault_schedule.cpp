@@ -80,28 +80,28 @@ FaultedOutput ApplyFaults(std::string_view bytes, std::span<const FaultHit> hits
   FaultedOutput out{std::string(bytes)};
   for (const FaultHit& hit : hits) {
     ScheduleRandom random(hit.random);
-    const FaultSpec& spec = *hit.spec;
-    switch (spec.kind) {
+    const FaultOption& option = *hit.option;
+    switch (option.kind) {
       case FaultKind::kDrop:
         out.bytes.clear();
         break;
       case FaultKind::kTruncate:
-        out.bytes.resize(std::min(out.bytes.size(), spec.keep.value_or(out.bytes.size() / 2)));
+        out.bytes.resize(std::min(out.bytes.size(), option.keep.value_or(out.bytes.size() / 2)));
         break;
       case FaultKind::kCorrupt:
         Corrupt(out.bytes, random);
         break;
       case FaultKind::kNoise:
-        AddNoise(out.bytes, spec.noiseBytes, random);
+        AddNoise(out.bytes, option.noiseBytes, random);
         break;
       case FaultKind::kDuplicate:
         out.bytes += out.bytes.substr(0, Room(out.bytes));
         break;
       case FaultKind::kDelay:
-        out.holdMs = AddCapped(out.holdMs, spec.ms);
+        out.holdMs = AddCapped(out.holdMs, option.ms);
         break;
       case FaultKind::kStall:
-        out.stallMs = std::max(out.stallMs, spec.ms);
+        out.stallMs = std::max(out.stallMs, option.ms);
         break;
       case FaultKind::kHangup:
         out.hangup = true;
@@ -112,33 +112,33 @@ FaultedOutput ApplyFaults(std::string_view bytes, std::span<const FaultHit> hits
   return out;
 }
 
-FaultSchedule::FaultSchedule(std::vector<FaultSpec> faults, std::uint64_t seed)
+FaultSchedule::FaultSchedule(std::vector<FaultOption> faults, std::uint64_t seed)
     : faults_(std::move(faults)), seed_(seed) {}
 
 FaultSchedule::Output FaultSchedule::Next(OutputKind kind) {
   const std::uint64_t number = kind == OutputKind::kReply ? ++replies_ : ++readings_;
   Output output{number, {}};
   for (std::size_t i = 0; i < faults_.size(); ++i) {
-    const FaultSpec& spec = faults_[i];
-    if (!Aims(spec.target, kind)) continue;
+    const FaultOption& option = faults_[i];
+    if (!Aims(option.target, kind)) continue;
     ScheduleRandom random(DrawSeed(seed_, i, kind, number));
-    if (Selects(spec, random, number)) output.hits.push_back(FaultHit{&spec, random.Next()});
+    if (Selects(option, random, number)) output.hits.push_back(FaultHit{&option, random.Next()});
   }
   return output;
 }
 
-bool FaultSchedule::Selects(const FaultSpec& spec, ScheduleRandom& random,
+bool FaultSchedule::Selects(const FaultOption& option, ScheduleRandom& random,
                             std::uint64_t number) const {
-  if (const auto* every = std::get_if<EveryNth>(&spec.selector)) return number % every->n == 0;
-  if (const auto* at = std::get_if<AtNumbers>(&spec.selector)) {
+  if (const auto* every = std::get_if<EveryNth>(&option.selector)) return number % every->n == 0;
+  if (const auto* at = std::get_if<AtNumbers>(&option.selector)) {
     return std::find(at->numbers.begin(), at->numbers.end(), number) != at->numbers.end();
   }
-  return random.Chance(std::get<WithProbability>(spec.selector).p);
+  return random.Chance(std::get<WithProbability>(option.selector).p);
 }
 
-std::string FaultLogLine(const FaultSpec& spec, OutputKind kind, std::uint64_t number) {
+std::string FaultLogLine(const FaultOption& option, OutputKind kind, std::uint64_t number) {
   std::string line = "fault ";
-  line += FaultKindName(spec.kind);
+  line += FaultKindName(option.kind);
   line += ' ';
   line += OutputKindName(kind);
   line += ' ';

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/fault_spec.h"
+#include "app/fault_option.h"
 
 namespace app {
 
@@ -45,8 +45,8 @@ class ScheduleRandom {
 
 // One fault that hits one output.
 struct FaultHit {
-  const FaultSpec* spec;  // owned by the schedule
-  std::uint64_t random;   // seeds the fault's own choices
+  const FaultOption* option;  // owned by the schedule
+  std::uint64_t random;       // seeds the fault's own choices
 };
 
 // What one output becomes once its faults are applied.
@@ -68,7 +68,7 @@ FaultedOutput ApplyFaults(std::string_view bytes, std::span<const FaultHit> hits
 
 class FaultSchedule {
  public:
-  FaultSchedule(std::vector<FaultSpec> faults, std::uint64_t seed);
+  FaultSchedule(std::vector<FaultOption> faults, std::uint64_t seed);
 
   struct Output {
     std::uint64_t number;        // 1 for the first of its kind
@@ -80,15 +80,15 @@ class FaultSchedule {
   std::uint64_t Seed() const { return seed_; }
 
  private:
-  bool Selects(const FaultSpec& spec, ScheduleRandom& random, std::uint64_t number) const;
+  bool Selects(const FaultOption& option, ScheduleRandom& random, std::uint64_t number) const;
 
-  std::vector<FaultSpec> faults_;
+  std::vector<FaultOption> faults_;
   std::uint64_t seed_;
   std::uint64_t replies_ = 0;
   std::uint64_t readings_ = 0;
 };
 
 // "fault drop reply 3".
-std::string FaultLogLine(const FaultSpec& spec, OutputKind kind, std::uint64_t number);
+std::string FaultLogLine(const FaultOption& option, OutputKind kind, std::uint64_t number);
 
 }  // namespace app

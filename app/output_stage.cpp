@@ -23,7 +23,7 @@ std::uint32_t Earlier(std::uint32_t a, std::uint32_t b) {
 
 }  // namespace
 
-OutputStage::OutputStage(std::vector<FaultSpec> faults, std::uint64_t seed,
+OutputStage::OutputStage(std::vector<FaultOption> faults, std::uint64_t seed,
                          std::uint32_t lineDelayMs, OutputLine& line, OutputAlarm& alarm)
     : schedule_(std::move(faults), seed), lineDelayMs_(lineDelayMs), line_(line), alarm_(alarm) {}
 
@@ -48,7 +48,7 @@ void OutputStage::SendReading(std::string_view reading) {
 void OutputStage::Take(OutputKind kind, std::string_view bytes) {
   const FaultSchedule::Output output = schedule_.Next(kind);
   for (const FaultHit& hit : output.hits)
-    line_.Log(FaultLogLine(*hit.spec, kind, output.number));
+    line_.Log(FaultLogLine(*hit.option, kind, output.number));
   FaultedOutput faulted = ApplyFaults(bytes, output.hits);
 
   const std::uint32_t now = platform::GetTickCount();

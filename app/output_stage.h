@@ -55,7 +55,7 @@ class OutputAlarm {
 class OutputStage {
  public:
   // `line` and `alarm` must outlive the stage.
-  OutputStage(std::vector<FaultSpec> faults, std::uint64_t seed, std::uint32_t lineDelayMs,
+  OutputStage(std::vector<FaultOption> faults, std::uint64_t seed, std::uint32_t lineDelayMs,
               OutputLine& line, OutputAlarm& alarm);
 
   // One or more whole replies, each ending in a line feed.

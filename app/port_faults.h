@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/fault_spec.h"
+#include "app/fault_option.h"
 #include "app/output_stage.h"
 #include "cport/CPort.h"
 #include "platform/timer.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/fault_spec.h"
+#include "app/fault_option.h"
 
 namespace app {
 

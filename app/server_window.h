@@ -19,7 +19,7 @@
 #include <string>
 
 #include "app/command_protocol.h"
-#include "app/fault_spec.h"
+#include "app/fault_option.h"
 #include "app/parameter_table.h"
 #include "app/port_faults.h"
 #include "app/server_view.h"

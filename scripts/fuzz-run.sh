@@ -12,7 +12,7 @@ dir=${1:-build/fuzz}
 seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 targets=(command_line_fuzz receiving_fuzz text_to_float_fuzz ini_reader_fuzz parse_texts_fuzz
-         parmrk_fuzz rfc2217_fuzz fault_spec_fuzz)
+         parmrk_fuzz rfc2217_fuzz fault_option_fuzz)
 
 mkdir -p "$dir/fuzz-artifacts"
 failed=()

@@ -8,10 +8,10 @@
 namespace app {
 namespace {
 
-std::vector<FaultSpec> Faults(std::initializer_list<const char*> texts) {
-  std::vector<FaultSpec> faults;
+std::vector<FaultOption> Faults(std::initializer_list<const char*> texts) {
+  std::vector<FaultOption> faults;
   for (const char* text : texts)
-    faults.push_back(ParseFaultSpec(text));
+    faults.push_back(ParseFaultOption(text));
   return faults;
 }
 
@@ -102,21 +102,22 @@ TEST(Selection, SeveralFaultsOnOneOutputComeInOptionOrder) {
   FaultSchedule schedule(Faults({"duplicate:every=2", "drop:at=1", "noise:every=1"}), 1);
   const auto first = schedule.Next(OutputKind::kReply);
   ASSERT_EQ(first.hits.size(), 2u);
-  EXPECT_EQ(first.hits[0].spec->kind, FaultKind::kDrop);
-  EXPECT_EQ(first.hits[1].spec->kind, FaultKind::kNoise);
+  EXPECT_EQ(first.hits[0].option->kind, FaultKind::kDrop);
+  EXPECT_EQ(first.hits[1].option->kind, FaultKind::kNoise);
   const auto second = schedule.Next(OutputKind::kReply);
   ASSERT_EQ(second.hits.size(), 2u);
-  EXPECT_EQ(second.hits[0].spec->kind, FaultKind::kDuplicate);
-  EXPECT_EQ(FaultLogLine(*second.hits[0].spec, OutputKind::kReply, second.number),
+  EXPECT_EQ(second.hits[0].option->kind, FaultKind::kDuplicate);
+  EXPECT_EQ(FaultLogLine(*second.hits[0].option, OutputKind::kReply, second.number),
             "fault duplicate reply 2");
-  EXPECT_EQ(FaultLogLine(*first.hits[1].spec, OutputKind::kReading, 17), "fault noise reading 17");
+  EXPECT_EQ(FaultLogLine(*first.hits[1].option, OutputKind::kReading, 17),
+            "fault noise reading 17");
 }
 
 // The bytes one fault makes of "12.5\r\n".
 FaultedOutput Applied(const char* text, std::string_view bytes = "12.5\r\n",
                       std::uint64_t random = 7) {
-  static std::vector<FaultSpec> kept;
-  kept.push_back(ParseFaultSpec(text));
+  static std::vector<FaultOption> kept;
+  kept.push_back(ParseFaultOption(text));
   const FaultHit hit{&kept.back(), random};
   return ApplyFaults(bytes, std::span<const FaultHit>(&hit, 1));
 }
@@ -158,12 +159,12 @@ TEST(Effects, DuplicateSendsItTwice) {
 }
 
 TEST(Effects, ManyFaultsOnOneOutputStopGrowingItAtTheLimit) {
-  std::vector<FaultSpec> faults;
+  std::vector<FaultOption> faults;
   for (int i = 0; i < 40; ++i)
-    faults.push_back(ParseFaultSpec(i % 2 ? "duplicate:every=1" : "noise:every=1,bytes=65536"));
+    faults.push_back(ParseFaultOption(i % 2 ? "duplicate:every=1" : "noise:every=1,bytes=65536"));
   std::vector<FaultHit> hits;
-  for (const FaultSpec& spec : faults)
-    hits.push_back(FaultHit{&spec, 1});
+  for (const FaultOption& option : faults)
+    hits.push_back(FaultHit{&option, 1});
   EXPECT_EQ(ApplyFaults("ok\r\n", hits).bytes.size(), kMaxFaultedBytes);
 }
 
@@ -182,18 +183,18 @@ TEST(Effects, AHangupSendsNothingWhateverElseHitsTheOutput) {
   const FaultedOutput alone = Applied("hangup:every=1");
   EXPECT_TRUE(alone.hangup);
   EXPECT_EQ(alone.bytes, "");
-  const std::vector<FaultSpec> faults = Faults({"hangup:every=1", "noise:every=1"});
+  const std::vector<FaultOption> faults = Faults({"hangup:every=1", "noise:every=1"});
   const std::vector<FaultHit> hits = {{&faults[0], 0}, {&faults[1], 0}};
   EXPECT_EQ(ApplyFaults("12.5\r\n", hits).bytes, "");
   EXPECT_FALSE(Applied("drop:every=1").hangup);
 }
 
 TEST(Effects, HitsApplyInTheirOrder) {
-  const std::vector<FaultSpec> faults = Faults(
+  const std::vector<FaultOption> faults = Faults(
       {"truncate:every=1,keep=2", "duplicate:every=1", "delay:every=1,ms=5", "delay:every=1,ms=7"});
   std::vector<FaultHit> hits;
-  for (const FaultSpec& spec : faults)
-    hits.push_back(FaultHit{&spec, 0});
+  for (const FaultOption& option : faults)
+    hits.push_back(FaultHit{&option, 0});
   const FaultedOutput out = ApplyFaults("12.5\r\n", hits);
   EXPECT_EQ(out.bytes, "1212");
   EXPECT_EQ(out.holdMs, 12u);

@@ -19,9 +19,9 @@ constexpr const char* kHangup = "<hangup>";
 class StageTest : public ::testing::Test, protected OutputLine, protected OutputAlarm {
  protected:
   void Make(std::initializer_list<const char*> texts, std::uint32_t lineDelayMs = 0) {
-    std::vector<FaultSpec> faults;
+    std::vector<FaultOption> faults;
     for (const char* text : texts)
-      faults.push_back(ParseFaultSpec(text));
+      faults.push_back(ParseFaultOption(text));
     OutputLine& line = *this;
     OutputAlarm& alarm = *this;
     stage.emplace(faults, 1, lineDelayMs, line, alarm);

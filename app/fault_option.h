@@ -9,8 +9,8 @@
 // truncate takes keep=BYTES (default: half), noise takes bytes=COUNT
 // (default 8).
 //
-// ParseFaultSpec is a pure function; a text it does not accept throws
-// FaultSpecError, whose message names the part that is wrong.
+// ParseFaultOption is a pure function; a text it does not accept throws
+// FaultOptionError, whose message names the part that is wrong.
 #pragma once
 
 #include <cstddef>
@@ -55,7 +55,7 @@ struct WithProbability {
 };
 using FaultSelector = std::variant<EveryNth, AtNumbers, WithProbability>;
 
-struct FaultSpec {
+struct FaultOption {
   FaultKind kind = FaultKind::kDrop;
   FaultSelector selector;
   FaultTarget target = FaultTarget::kReplies;
@@ -63,7 +63,7 @@ struct FaultSpec {
   std::optional<std::size_t> keep;  // truncate; none keeps half
   std::size_t noiseBytes = 8;       // noise
 
-  friend bool operator==(const FaultSpec&, const FaultSpec&) = default;
+  friend bool operator==(const FaultOption&, const FaultOption&) = default;
 };
 
 // The longest delay, stall or line delay, in milliseconds (an hour).
@@ -71,20 +71,20 @@ inline constexpr std::uint32_t kMaxFaultMilliseconds = 3'600'000;
 // The most noise bytes one fault sends.
 inline constexpr std::size_t kMaxNoiseBytes = 65'536;
 
-class FaultSpecError : public std::invalid_argument {
+class FaultOptionError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
 };
 
-// Throws FaultSpecError naming the bad part.
-FaultSpec ParseFaultSpec(std::string_view text);
+// Throws FaultOptionError naming the bad part.
+FaultOption ParseFaultOption(std::string_view text);
 
 // "drop", "delay", ... as written in the option and the log.
 std::string_view FaultKindName(FaultKind kind);
 
 // Everything the line-fault options ask for; all off by default.
 struct LineFaultOptions {
-  std::vector<FaultSpec> faults;
+  std::vector<FaultOption> faults;
   std::optional<std::uint64_t> seed;  // none: the program picks one
   std::uint32_t lineDelayMs = 0;
   bool lineTiming = false;

@@ -1,4 +1,4 @@
-#include "app/fault_spec.h"
+#include "app/fault_option.h"
 
 #include <array>
 #include <charconv>
@@ -50,16 +50,17 @@ std::string Quoted(std::string_view text) {
   return "'" + Escaped(text) + "'";
 }
 
-[[noreturn]] void Fail(std::string_view spec, const std::string& reason) {
-  throw FaultSpecError(Quoted(spec) + ": " + reason);
+[[noreturn]] void Fail(std::string_view option, const std::string& reason) {
+  throw FaultOptionError(Quoted(option) + ": " + reason);
 }
 
-FaultKind KindNamed(std::string_view spec, std::string_view name) {
+FaultKind KindNamed(std::string_view option, std::string_view name) {
   for (const KindEntry& entry : kKinds) {
     if (entry.name == name) return entry.kind;
   }
-  if (name.empty()) Fail(spec, "no fault kind before ':' (one of " + std::string(kKindList) + ")");
-  Fail(spec, "unknown fault kind " + Quoted(name) + " (one of " + std::string(kKindList) + ")");
+  if (name.empty())
+    Fail(option, "no fault kind before ':' (one of " + std::string(kKindList) + ")");
+  Fail(option, "unknown fault kind " + Quoted(name) + " (one of " + std::string(kKindList) + ")");
 }
 
 // A whole number of decimal digits only (no sign, no blanks), up to `max`.
@@ -73,10 +74,10 @@ std::optional<std::uint64_t> WholeNumber(std::string_view text, std::uint64_t ma
   return value;
 }
 
-// Reads the KEY=VALUE pairs into `spec`, checking each against the kind.
+// Reads the KEY=VALUE pairs into `option`, checking each against the kind.
 class KeyReader {
  public:
-  KeyReader(std::string_view text, FaultSpec& spec) : text_(text), spec_(spec) {}
+  KeyReader(std::string_view text, FaultOption& option) : text_(text), option_(option) {}
 
   void Read(std::string_view key, std::string_view value) {
     if (key == "every" || key == "at" || key == "p") {
@@ -86,16 +87,16 @@ class KeyReader {
       ReadTarget(value);
     } else if (key == "ms" && TakesMs()) {
       Once(msSeen_, key);
-      spec_.ms = static_cast<std::uint32_t>(Number(key, value, 0, kMaxFaultMilliseconds));
-    } else if (key == "keep" && spec_.kind == FaultKind::kTruncate) {
+      option_.ms = static_cast<std::uint32_t>(Number(key, value, 0, kMaxFaultMilliseconds));
+    } else if (key == "keep" && option_.kind == FaultKind::kTruncate) {
       Once(keepSeen_, key);
-      spec_.keep = static_cast<std::size_t>(
+      option_.keep = static_cast<std::size_t>(
           Number(key, value, 0, std::numeric_limits<std::uint32_t>::max()));
-    } else if (key == "bytes" && spec_.kind == FaultKind::kNoise) {
+    } else if (key == "bytes" && option_.kind == FaultKind::kNoise) {
       Once(bytesSeen_, key);
-      spec_.noiseBytes = static_cast<std::size_t>(Number(key, value, 1, kMaxNoiseBytes));
+      option_.noiseBytes = static_cast<std::size_t>(Number(key, value, 1, kMaxNoiseBytes));
     } else {
-      Fail(text_, "unknown key " + Quoted(key) + " for " + std::string(FaultKindName(spec_.kind)) +
+      Fail(text_, "unknown key " + Quoted(key) + " for " + std::string(FaultKindName(option_.kind)) +
                       " (" + KeysOfKind() + ")");
     }
   }
@@ -103,20 +104,20 @@ class KeyReader {
   void Finish() const {
     if (selector_.empty()) Fail(text_, "no selector: give one of " + std::string(kSelectorList));
     if (TakesMs() && !msSeen_) {
-      Fail(text_, std::string(FaultKindName(spec_.kind)) + " needs ms=MS");
+      Fail(text_, std::string(FaultKindName(option_.kind)) + " needs ms=MS");
     }
   }
 
  private:
   bool TakesMs() const {
-    return spec_.kind == FaultKind::kDelay || spec_.kind == FaultKind::kStall;
+    return option_.kind == FaultKind::kDelay || option_.kind == FaultKind::kStall;
   }
 
   std::string KeysOfKind() const {
     std::string keys = "keys: every, at, p, on";
     if (TakesMs()) keys += ", ms";
-    if (spec_.kind == FaultKind::kTruncate) keys += ", keep";
-    if (spec_.kind == FaultKind::kNoise) keys += ", bytes";
+    if (option_.kind == FaultKind::kTruncate) keys += ", keep";
+    if (option_.kind == FaultKind::kNoise) keys += ", bytes";
     return keys;
   }
 
@@ -147,11 +148,11 @@ class KeyReader {
     selector_ = key;
     constexpr auto kMaxNumber = std::numeric_limits<std::uint64_t>::max();
     if (key == "every") {
-      spec_.selector = EveryNth{Number(key, value, 1, kMaxNumber)};
+      option_.selector = EveryNth{Number(key, value, 1, kMaxNumber)};
     } else if (key == "at") {
-      spec_.selector = ReadNumbers(value);
+      option_.selector = ReadNumbers(value);
     } else {
-      spec_.selector = WithProbability{ReadProbability(value)};
+      option_.selector = WithProbability{ReadProbability(value)};
     }
   }
 
@@ -184,18 +185,18 @@ class KeyReader {
 
   void ReadTarget(std::string_view value) {
     if (value == "replies") {
-      spec_.target = FaultTarget::kReplies;
+      option_.target = FaultTarget::kReplies;
     } else if (value == "readings") {
-      spec_.target = FaultTarget::kReadings;
+      option_.target = FaultTarget::kReadings;
     } else if (value == "all") {
-      spec_.target = FaultTarget::kAll;
+      option_.target = FaultTarget::kAll;
     } else {
       Fail(text_, "on=" + Escaped(value) + ": one of replies, readings, all");
     }
   }
 
   std::string_view text_;
-  FaultSpec& spec_;
+  FaultOption& option_;
   std::string selector_;  // the selector key seen, empty for none
   bool onSeen_ = false;
   bool msSeen_ = false;
@@ -217,7 +218,7 @@ bool HasClientToDrop(std::string_view port) {
 
 std::optional<LineFaultProblem> CheckLineFaultsForPort(const LineFaultOptions& options,
                                                        std::string_view port) {
-  for (const FaultSpec& fault : options.faults) {
+  for (const FaultOption& fault : options.faults) {
     if (fault.kind != FaultKind::kHangup) continue;
     if (NamesRealTty(port)) {
       return LineFaultProblem{"--fault", "hangup: the device cannot pull the cable of a real tty"};
@@ -236,11 +237,11 @@ std::string_view FaultKindName(FaultKind kind) {
   return "fault";
 }
 
-FaultSpec ParseFaultSpec(std::string_view text) {
+FaultOption ParseFaultOption(std::string_view text) {
   const std::size_t colon = text.find(':');
-  FaultSpec spec;
-  spec.kind = KindNamed(text, text.substr(0, colon));
-  KeyReader reader(text, spec);
+  FaultOption option;
+  option.kind = KindNamed(text, text.substr(0, colon));
+  KeyReader reader(text, option);
   if (colon != std::string_view::npos) {
     std::string_view pairs = text.substr(colon + 1);
     if (pairs.empty()) Fail(text, "nothing after ':'");
@@ -257,7 +258,7 @@ FaultSpec ParseFaultSpec(std::string_view text) {
     }
   }
   reader.Finish();
-  return spec;
+  return option;
 }
 
 }  // namespace app

@@ -1,4 +1,4 @@
-#include "app/fault_spec.h"
+#include "app/fault_option.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,79 +14,80 @@ using ::testing::HasSubstr;
 
 struct Accepted {
   std::string text;
-  FaultSpec spec;
+  FaultOption option;
 };
 
-FaultSpec Spec(FaultKind kind, FaultSelector selector, FaultTarget target = FaultTarget::kReplies) {
-  FaultSpec spec;
-  spec.kind = kind;
-  spec.selector = std::move(selector);
-  spec.target = target;
-  return spec;
+FaultOption Option(FaultKind kind, FaultSelector selector,
+                   FaultTarget target = FaultTarget::kReplies) {
+  FaultOption option;
+  option.kind = kind;
+  option.selector = std::move(selector);
+  option.target = target;
+  return option;
 }
 
-FaultSpec WithMs(FaultSpec spec, std::uint32_t ms) {
-  spec.ms = ms;
-  return spec;
+FaultOption WithMs(FaultOption option, std::uint32_t ms) {
+  option.ms = ms;
+  return option;
 }
 
-class AcceptedSpecs : public ::testing::TestWithParam<Accepted> {};
+class AcceptedOptions : public ::testing::TestWithParam<Accepted> {};
 
-TEST_P(AcceptedSpecs, ParseToTheirFaults) {
-  EXPECT_EQ(ParseFaultSpec(GetParam().text), GetParam().spec) << GetParam().text;
+TEST_P(AcceptedOptions, ParseToTheirFaults) {
+  EXPECT_EQ(ParseFaultOption(GetParam().text), GetParam().option) << GetParam().text;
 }
 
-FaultSpec Truncate(std::optional<std::size_t> keep) {
-  FaultSpec spec = Spec(FaultKind::kTruncate, EveryNth{2});
-  spec.keep = keep;
-  return spec;
+FaultOption Truncate(std::optional<std::size_t> keep) {
+  FaultOption option = Option(FaultKind::kTruncate, EveryNth{2});
+  option.keep = keep;
+  return option;
 }
 
-FaultSpec Noise(std::size_t bytes) {
-  FaultSpec spec = Spec(FaultKind::kNoise, AtNumbers{{1}}, FaultTarget::kReadings);
-  spec.noiseBytes = bytes;
-  return spec;
+FaultOption Noise(std::size_t bytes) {
+  FaultOption option = Option(FaultKind::kNoise, AtNumbers{{1}}, FaultTarget::kReadings);
+  option.noiseBytes = bytes;
+  return option;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Grammar, AcceptedSpecs,
+    Grammar, AcceptedOptions,
     ::testing::Values(
-        Accepted{"drop:every=3", Spec(FaultKind::kDrop, EveryNth{3})},
-        Accepted{"drop:at=1+4+9", Spec(FaultKind::kDrop, AtNumbers{{1, 4, 9}})},
-        Accepted{"drop:p=0.25", Spec(FaultKind::kDrop, WithProbability{0.25})},
-        Accepted{"drop:p=0", Spec(FaultKind::kDrop, WithProbability{0.0})},
-        Accepted{"drop:p=1", Spec(FaultKind::kDrop, WithProbability{1.0})},
+        Accepted{"drop:every=3", Option(FaultKind::kDrop, EveryNth{3})},
+        Accepted{"drop:at=1+4+9", Option(FaultKind::kDrop, AtNumbers{{1, 4, 9}})},
+        Accepted{"drop:p=0.25", Option(FaultKind::kDrop, WithProbability{0.25})},
+        Accepted{"drop:p=0", Option(FaultKind::kDrop, WithProbability{0.0})},
+        Accepted{"drop:p=1", Option(FaultKind::kDrop, WithProbability{1.0})},
         Accepted{"duplicate:on=all,every=1",
-                 Spec(FaultKind::kDuplicate, EveryNth{1}, FaultTarget::kAll)},
+                 Option(FaultKind::kDuplicate, EveryNth{1}, FaultTarget::kAll)},
         Accepted{"corrupt:every=2,on=readings",
-                 Spec(FaultKind::kCorrupt, EveryNth{2}, FaultTarget::kReadings)},
-        Accepted{"delay:ms=1500,every=1", WithMs(Spec(FaultKind::kDelay, EveryNth{1}), 1500)},
-        Accepted{"stall:at=2,ms=0", WithMs(Spec(FaultKind::kStall, AtNumbers{{2}}), 0)},
+                 Option(FaultKind::kCorrupt, EveryNth{2}, FaultTarget::kReadings)},
+        Accepted{"delay:ms=1500,every=1", WithMs(Option(FaultKind::kDelay, EveryNth{1}), 1500)},
+        Accepted{"stall:at=2,ms=0", WithMs(Option(FaultKind::kStall, AtNumbers{{2}}), 0)},
         Accepted{"truncate:every=2", Truncate(std::nullopt)},
         Accepted{"truncate:every=2,keep=0", Truncate(0)},
         Accepted{"noise:at=1,on=readings", Noise(8)},
         Accepted{"noise:at=1,on=readings,bytes=3", Noise(3)},
-        Accepted{"hangup:at=5", Spec(FaultKind::kHangup, AtNumbers{{5}})}));
+        Accepted{"hangup:at=5", Option(FaultKind::kHangup, AtNumbers{{5}})}));
 
 struct Refused {
   std::string text;
   std::string named;  // what the message must mention
 };
 
-class RefusedSpecs : public ::testing::TestWithParam<Refused> {};
+class RefusedOptions : public ::testing::TestWithParam<Refused> {};
 
-TEST_P(RefusedSpecs, NameTheBadPart) {
+TEST_P(RefusedOptions, NameTheBadPart) {
   try {
-    ParseFaultSpec(GetParam().text);
+    ParseFaultOption(GetParam().text);
     ADD_FAILURE() << GetParam().text << " was accepted";
-  } catch (const FaultSpecError& error) {
+  } catch (const FaultOptionError& error) {
     EXPECT_THAT(error.what(), HasSubstr("'" + GetParam().text + "'"));
     EXPECT_THAT(error.what(), HasSubstr(GetParam().named));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Grammar, RefusedSpecs,
+    Grammar, RefusedOptions,
     ::testing::Values(
         Refused{"", "no fault kind"}, Refused{":every=1", "no fault kind"},
         Refused{"dorp:every=1", "unknown fault kind 'dorp'"},
@@ -115,11 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"noise:every=1,keep=2", "unknown key 'keep' for noise"},
         Refused{"noise:every=1,bytes=0", "bytes=0"}));
 
-TEST(FaultSpecErrors, ShowControlBytesEscaped) {
+TEST(FaultOptionErrors, ShowControlBytesEscaped) {
   try {
-    ParseFaultSpec(std::string("dr\0op\n:every=1", 14));
+    ParseFaultOption(std::string("dr\0op\n:every=1", 14));
     ADD_FAILURE() << "accepted";
-  } catch (const FaultSpecError& error) {
+  } catch (const FaultOptionError& error) {
     EXPECT_THAT(error.what(), HasSubstr("'dr\\x00op\\x0A:every=1'"));
   }
 }
@@ -130,7 +131,7 @@ TEST(FaultKindNames, AreTheOptionsOwn) {
     const std::string text =
         std::string(name) + ":every=1" +
         (name == std::string("delay") || name == std::string("stall") ? ",ms=1" : "");
-    EXPECT_EQ(FaultKindName(ParseFaultSpec(text).kind), name);
+    EXPECT_EQ(FaultKindName(ParseFaultOption(text).kind), name);
   }
 }
 
@@ -143,7 +144,7 @@ namespace {
 std::optional<std::string> ProblemWith(const char* fault, std::string_view port,
                                        bool lineTiming = false) {
   LineFaultOptions options;
-  if (fault != nullptr) options.faults.push_back(ParseFaultSpec(fault));
+  if (fault != nullptr) options.faults.push_back(ParseFaultOption(fault));
   options.lineTiming = lineTiming;
   const auto problem = CheckLineFaultsForPort(options, port);
   if (!problem) return std::nullopt;
