@@ -1,36 +1,15 @@
 // The POSIX port-name table: which backend a port name opens.
 #include "cport/detail/device_openers.h"
 
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <string_view>
 
+#include "cport/detail/port_name_rules.h"
 #include "cport/network_port_name.h"
 
 namespace cport::detail {
 
 namespace {
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// COMn with n from 1: the n-th serial port, /dev/ttyS{n-1}.
-bool ComPortNumber(std::string_view name, unsigned& number) {
-  if (name.size() < 4 || !SameLetters(name.substr(0, 3), "COM")) return false;
-  const std::string_view digits = name.substr(3);
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  return error == std::errc() && end == digits.data() + digits.size() && number >= 1 &&
-         digits.front() != '0';
-}
 
 std::string ComPortPath(unsigned number) {
   return "/dev/ttyS" + std::to_string(number - 1);

@@ -1,10 +1,9 @@
 // The Windows port-name table: which backend a port name opens.
 #include "cport/detail/device_openers.h"
 
-#include <cctype>
-#include <charconv>
 #include <string_view>
 
+#include "cport/detail/port_name_rules.h"
 #include "cport/network_port_name.h"
 #include "cport/win32/serial_device_win32.h"
 
@@ -23,24 +22,9 @@ constexpr const char* kNoNetworkPorts =
     "network ports work on Linux only for now: on Windows use a COM port, for example one of a "
     "pair made by a null-modem emulator driver";
 
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // COM1 to COM255.
-bool ComPortNumber(std::string_view name, unsigned& number) {
-  if (name.size() < 4 || !SameLetters(name.substr(0, 3), "COM")) return false;
-  const std::string_view digits = name.substr(3);
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  return error == std::errc() && end == digits.data() + digits.size() && number >= 1 &&
-         number <= kLastComPort && digits.front() != '0';
+bool WindowsComPortNumber(std::string_view name, unsigned& number) {
+  return ComPortNumber(name, number) && number <= kLastComPort;
 }
 
 // The system's name of a COM port; COM10 and up are reached only this way.
@@ -63,7 +47,7 @@ device::DeviceError OpenByPortName(const std::string& name,
     return {device::ERROR_FILE_NOT_FOUND, 0, kNoNetworkPorts};
   }
   if (IsDeviceName(name)) return OpenSystemDevice(name, device);
-  if (unsigned number = 0; ComPortNumber(name, number)) {
+  if (unsigned number = 0; WindowsComPortNumber(name, number)) {
     return OpenSystemDevice(ComPortPath(number), device);
   }
   return device::ERROR_FILE_NOT_FOUND;
@@ -74,7 +58,7 @@ device::DeviceError OpenByPortName(const std::string& name,
 namespace cport::device {
 
 std::string DevicePathOf(const std::string& portName) {
-  if (unsigned number = 0; detail::ComPortNumber(portName, number)) {
+  if (unsigned number = 0; detail::WindowsComPortNumber(portName, number)) {
     return detail::ComPortPath(number);
   }
   return portName;
